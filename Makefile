@@ -1,0 +1,51 @@
+# Front door: `make` builds, `make demo` runs a server and a client on loopback,
+# `make test` runs every test in a normal and a sanitizer build.
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_FLAGS ?=
+PREFIX ?= /usr/local
+
+.PHONY: all deps build demo test test-normal test-asan tsan bench install clean format
+
+all: build
+
+deps:
+	@scripts/deps.sh
+
+build: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS)
+
+demo: build
+	scripts/demo.sh build/pacelag
+
+test-normal: build
+	cd build && ctest -j $(JOBS) --output-on-failure
+
+test-asan: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DPACELAG_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
+	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    ctest -j $(JOBS) --output-on-failure
+
+tsan: deps
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DPACELAG_TSAN=ON $(CMAKE_FLAGS)
+	cmake --build build-tsan -j $(JOBS) --target threads_test
+	cd build-tsan && ctest --output-on-failure -R '^threads_test$$'
+
+test: test-normal test-asan
+
+bench:
+	@scripts/deps.sh bench
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DPACELAG_TESTS=OFF -DPACELAG_BENCH=ON $(CMAKE_FLAGS)
+	cmake --build build-bench -j $(JOBS)
+	scripts/bench.sh build-bench
+
+install: build
+	cmake --install build --prefix $(PREFIX)
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf build build-asan build-tsan build-bench

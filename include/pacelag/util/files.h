@@ -1,0 +1,4 @@
+// Part of pacelag/util.h.
+#pragma once
+
+#include <cstdint>

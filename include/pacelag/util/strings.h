@@ -1,0 +1,65 @@
+// Part of pacelag/util.h: string primitives on NUL-terminated texts and sized
+// caller buffers.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+
+// True for null, the empty text, or a text of bytes 0x01..0x20 only.
+bool strblank(const char* text);
+// Removes leading and trailing spaces, CRs and LFs in place (not tabs).
+char* strtrim(char* text);
+// Bounded copy; truncates to size - 1 bytes. Returns the length copied.
+int strcopy(char* dst, const char* src, int size);
+// Bounded append; returns the number of bytes appended (0 when full).
+int strconcat(char* dst, const char* src, int size);
+// Appends addlen bytes at pos and advances pos; -1 (nothing changed) when they
+// would not fit with the terminator.
+int strappend(char* buffer, int size, const char* addstr, int addlen, int& pos);
+int strappendstr(char* buffer, int size, const char* addstr, int& pos);
+// Removes every ch in place; returns the new length.
+int stripchar(char* text, char ch);
+void stripcrlf(char* text);
+// Replaces every `from` by `to` in place.
+char* strsub(char* text, char from, char to);
+
+// Only '0'..'9', ' ', '-', '.', '_' (the empty text included).
+bool alldigits(const char* text);
+// filename ends in extension, ignoring ASCII case.
+bool exticmp(const char* filename, const char* extension);
+// "0", "no", "off", "false" in any case.
+bool isfalseword(const char* text);
+
+char charupper(char ch);
+char charlower(char ch);
+
+// The part after the last '/' or '\'.
+const char* pathleaf(const char* path);
+char* pathleaf(char* path);
+
+// Entries before the terminating null pointer of a list of texts.
+uint32_t strlistcount(const char* const* list);
+
+// Just past the first occurrence of pattern, or null.
+const char* strafter(const char* text, const char* pattern);
+char* strafter(char* text, const char* pattern);
+
+// Keeps *slot holding a heap copy of value (null value empties the slot).
+// -1 when the copy cannot be made; the slot then keeps its old text.
+int strset(const char* value, char*& slot);
+// Moves a heap block from one slot to another, releasing what `to` held.
+template <typename T> inline void ptrmove(T*& from, T*& to) {
+    T* old = to;
+    to = from;
+    from = nullptr;
+    if (old != to) std::free(old);
+}
+
+// Decimal texts; buffers must hold 12, 11, 21, 21 and 16 bytes respectively.
+// Each returns the number of characters written.
+int int2str(char* buf, int32_t value);
+int uint2str(char* buf, uint32_t value);
+int long2str(char* buf, int64_t value);
+int ulong2str(char* buf, uint64_t value);
+// Host-order IPv4 value (first octet in the top byte) to dotted quad.
+int ipv4num2str(char* buf, uint32_t value);
