@@ -1,0 +1,245 @@
+// String primitives: blank test, trimming, bounded copy and append, single
+// character edits, small text tests, heap text slots and decimal texts.
+#include "pacelag/util.h"
+
+#include "alloc.h"
+#include "check.h"
+
+#include <cstring>
+#include <strings.h>
+
+namespace {
+struct CaseTables {
+    char upper[256];
+    char lower[256];
+    constexpr CaseTables() : upper(), lower() {
+        for (int i = 0; i < 256; ++i) {
+            upper[i] = static_cast<char>(i >= 'a' && i <= 'z' ? i - 'a' + 'A' : i);
+            lower[i] = static_cast<char>(i >= 'A' && i <= 'Z' ? i - 'A' + 'a' : i);
+        }
+    }
+};
+constexpr CaseTables casetables;
+
+bool trimmable(char c) {
+    return c == ' ' || c == '\r' || c == '\n';
+}
+
+void reverse(char* text, int length) {
+    for (int i = 0, j = length - 1; i < j; ++i, --j) {
+        char c = text[i];
+        text[i] = text[j];
+        text[j] = c;
+    }
+}
+
+// Digits least significant first, the sign, then reversed in place.
+int decimal(char* buf, uint64_t magnitude, bool negative) {
+    int n = 0;
+    do {
+        buf[n++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (negative) buf[n++] = '-';
+    buf[n] = '\0';
+    reverse(buf, n);
+    return n;
+}
+} // namespace
+
+bool strblank(const char* text) {
+    if (text == nullptr) return true;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+        if (*p > 0x20) return false;
+    }
+    return true;
+}
+
+char* strtrim(char* text) {
+    UTIL_CHECK(text != nullptr);
+    int length = static_cast<int>(std::strlen(text));
+    while (length > 0 && trimmable(text[length - 1])) --length;
+    text[length] = '\0';
+    int lead = 0;
+    while (lead < length && trimmable(text[lead])) ++lead;
+    if (lead > 0) {
+        std::memmove(text, text + lead, static_cast<size_t>(length - lead));
+        text[length - lead] = '\0';
+    }
+    return text;
+}
+
+int strcopy(char* dst, const char* src, int size) {
+    UTIL_CHECK(dst != nullptr && src != nullptr);
+    if (size < 1) return 0;
+    size_t n = std::strlen(src);
+    if (n >= static_cast<size_t>(size)) n = static_cast<size_t>(size) - 1;
+    std::memcpy(dst, src, n);
+    dst[n] = '\0';
+    return static_cast<int>(n);
+}
+
+int strconcat(char* dst, const char* src, int size) {
+    UTIL_CHECK(dst != nullptr && src != nullptr);
+    if (size < 1) return 0;
+    // Never look past the buffer for a terminator that may be missing.
+    const void* end = std::memchr(dst, '\0', static_cast<size_t>(size));
+    if (end == nullptr) return 0;
+    int length = static_cast<int>(static_cast<const char*>(end) - dst);
+    return strcopy(dst + length, src, size - length);
+}
+
+int strappend(char* buffer, int size, const char* addstr, int addlen, int& pos) {
+    UTIL_CHECK(buffer != nullptr && addstr != nullptr);
+    if (addlen < 0 || pos < 0 || static_cast<int64_t>(pos) + addlen >= size) return -1;
+    std::memcpy(buffer + pos, addstr, static_cast<size_t>(addlen));
+    pos += addlen;
+    buffer[pos] = '\0';
+    return 0;
+}
+
+int strappendstr(char* buffer, int size, const char* addstr, int& pos) {
+    UTIL_CHECK(buffer != nullptr && addstr != nullptr);
+    size_t length = std::strlen(addstr);
+    if (length >= static_cast<size_t>(INT32_MAX)) return -1;
+    return strappend(buffer, size, addstr, static_cast<int>(length), pos);
+}
+
+int stripchar(char* text, char ch) {
+    UTIL_CHECK(text != nullptr);
+    char* out = text;
+    for (const char* in = text; *in; ++in) {
+        if (*in != ch) *out++ = *in;
+    }
+    *out = '\0';
+    return static_cast<int>(out - text);
+}
+
+void stripcrlf(char* text) {
+    UTIL_CHECK(text != nullptr);
+    char* out = text;
+    for (const char* in = text; *in; ++in) {
+        if (*in != '\r' && *in != '\n') *out++ = *in;
+    }
+    *out = '\0';
+}
+
+char* strsub(char* text, char from, char to) {
+    UTIL_CHECK(text != nullptr);
+    UTIL_CHECK(to != '\0');
+    if (from == '\0') return text;
+    for (char* p = text; *p; ++p) {
+        if (*p == from) *p = to;
+    }
+    return text;
+}
+
+bool alldigits(const char* text) {
+    UTIL_CHECK(text != nullptr);
+    for (const char* p = text; *p; ++p) {
+        char c = *p;
+        if (!((c >= '0' && c <= '9') || c == ' ' || c == '-' || c == '.' || c == '_')) return false;
+    }
+    return true;
+}
+
+bool exticmp(const char* filename, const char* extension) {
+    UTIL_CHECK(filename != nullptr && extension != nullptr);
+    size_t namelength = std::strlen(filename);
+    size_t extlength = std::strlen(extension);
+    if (extlength > namelength) return false;
+    return strcasecmp(filename + namelength - extlength, extension) == 0;
+}
+
+bool isfalseword(const char* text) {
+    if (text == nullptr) return false;
+    return strcasecmp(text, "0") == 0 || strcasecmp(text, "no") == 0 ||
+           strcasecmp(text, "off") == 0 || strcasecmp(text, "false") == 0;
+}
+
+char charupper(char ch) {
+    return casetables.upper[static_cast<unsigned char>(ch)];
+}
+
+char charlower(char ch) {
+    return casetables.lower[static_cast<unsigned char>(ch)];
+}
+
+const char* pathleaf(const char* path) {
+    UTIL_CHECK(path != nullptr);
+    const char* leaf = path;
+    for (const char* p = path; *p; ++p) {
+        if (*p == '/' || *p == '\\') leaf = p + 1;
+    }
+    return leaf;
+}
+
+char* pathleaf(char* path) {
+    return const_cast<char*>(pathleaf(static_cast<const char*>(path)));
+}
+
+uint32_t strlistcount(const char* const* list) {
+    UTIL_CHECK(list != nullptr);
+    uint32_t n = 0;
+    while (list[n] != nullptr) ++n;
+    return n;
+}
+
+const char* strafter(const char* text, const char* pattern) {
+    UTIL_CHECK(text != nullptr && pattern != nullptr);
+    const char* found = std::strstr(text, pattern);
+    return found == nullptr ? nullptr : found + std::strlen(pattern);
+}
+
+char* strafter(char* text, const char* pattern) {
+    return const_cast<char*>(strafter(static_cast<const char*>(text), pattern));
+}
+
+int strset(const char* value, char*& slot) {
+    if (value == nullptr) {
+        std::free(slot);
+        slot = nullptr;
+        return 0;
+    }
+    if (slot != nullptr && std::strcmp(slot, value) == 0) return 0;
+    char* copy = util_strdup(value);
+    if (copy == nullptr) return -1;
+    std::free(slot);
+    slot = copy;
+    return 0;
+}
+
+int int2str(char* buf, int32_t value) {
+    UTIL_CHECK(buf != nullptr);
+    uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(value))
+                                   : static_cast<uint64_t>(value);
+    return decimal(buf, magnitude, value < 0);
+}
+
+int uint2str(char* buf, uint32_t value) {
+    UTIL_CHECK(buf != nullptr);
+    return decimal(buf, value, false);
+}
+
+int long2str(char* buf, int64_t value) {
+    UTIL_CHECK(buf != nullptr);
+    uint64_t magnitude =
+        value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    return decimal(buf, magnitude, value < 0);
+}
+
+int ulong2str(char* buf, uint64_t value) {
+    UTIL_CHECK(buf != nullptr);
+    return decimal(buf, value, false);
+}
+
+int ipv4num2str(char* buf, uint32_t value) {
+    UTIL_CHECK(buf != nullptr);
+    int n = 0;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        n += decimal(buf + n, (value >> shift) & 0xFF, false);
+        if (shift > 0) buf[n++] = '.';
+    }
+    buf[n] = '\0';
+    return n;
+}
