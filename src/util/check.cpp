@@ -24,9 +24,13 @@ bool should_fail() {
 }
 } // namespace
 
-void util_failalloc(int after) { allocs_before_failure = after; }
+void util_failalloc(int after) {
+    allocs_before_failure = after;
+}
 
-void* util_malloc(size_t size) { return should_fail() ? nullptr : std::malloc(size); }
+void* util_malloc(size_t size) {
+    return should_fail() ? nullptr : std::malloc(size);
+}
 
 void* util_calloc(size_t count, size_t size) {
     return should_fail() ? nullptr : std::calloc(count, size);
@@ -36,7 +40,9 @@ void* util_realloc(void* block, size_t size) {
     return should_fail() ? nullptr : std::realloc(block, size);
 }
 
-char* util_strdup(const char* text) { return should_fail() ? nullptr : ::strdup(text); }
+char* util_strdup(const char* text) {
+    return should_fail() ? nullptr : ::strdup(text);
+}
 
 char* util_strndup(const char* text, size_t length) {
     return should_fail() ? nullptr : ::strndup(text, length);
