@@ -1,0 +1,152 @@
+// Calendar differences and periods in local time: whole days between two
+// dates, whole months and remaining days between two times, and the monthly
+// period anchored on a day of the month that holds a time.
+#include "pacelag/util.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "check.h"
+
+namespace {
+
+bool lastday(const struct tm& tm) {
+    return tm.tm_mday == monthdays(&tm);
+}
+
+// floor(a / b) for b > 0.
+int64_t floordiv(int64_t a, int64_t b) {
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+
+} // namespace
+
+int daysbetween(int64_t a, int64_t b, int& days) {
+    days = 0;
+    int ya, ma, da, yb, mb, db;
+    if (localdate(a, ya, ma, da) != 0 || localdate(b, yb, mb, db) != 0) return -1;
+    // daynumber counts in int and is exact only for positive years, so both
+    // dates move by the same whole number of 400-year cycles (146097 days each,
+    // which leaves the difference unchanged) until the earlier year is 400..799.
+    int64_t shift = floordiv(std::min(ya, yb), 400) * 400 - 400;
+    int64_t sa = ya - shift, sb = yb - shift;
+    // Beyond this the day number leaves int, and so would the difference.
+    if (std::max(sa, sb) > 5000000) return -1;
+    days = daynumber(static_cast<int>(sb), mb, db) - daynumber(static_cast<int>(sa), ma, da);
+    return 0;
+}
+
+// The day count depends on the time of day in one case: when A's day lies
+// beyond the length of B's month and B is on that month's last day. From
+// 30 Jan 2025 08:00 to 28 Feb 2025 09:00 the search stops on 28 Feb 08:00 and
+// gives 1 month 28 days; from 30 Jan 10:00 it steps back to 30 Jan and gives
+// 1 month 0 days. This is kept as it is, since callers may rely on it.
+int monthsbetween(int64_t a, int64_t b, int& months, int& days) {
+    months = 0;
+    days = 0;
+    bool swapped = a > b;
+    int64_t lo = swapped ? b : a, hi = swapped ? a : b;
+    struct tm A, B;
+    if (localtm(&A, lo) == nullptr || localtm(&B, hi) == nullptr) return -1;
+    int64_t amonth = static_cast<int64_t>(A.tm_year) * 12 + A.tm_mon;
+    int64_t span = static_cast<int64_t>(B.tm_year) * 12 + B.tm_mon - amonth;
+    if (span > INT_MAX - 1 || span < INT_MIN + 1) return -1;
+    int m = static_cast<int>(span), d = 0, result = 0;
+    bool alast = lastday(A), blast = lastday(B);
+
+    if (A.tm_mday == 1 && blast) {
+        m += 1;
+    } else if (A.tm_mday == B.tm_mday || A.tm_mday == B.tm_mday + 1 || (alast && blast)) {
+        // whole months
+    } else {
+        // The latest month step from A that still lies before hi.
+        struct tm M = A;
+        int64_t target = amonth + m + 1;
+        int64_t year = floordiv(target, 12);
+        if (year < INT_MIN || year > INT_MAX) return -1;
+        M.tm_year = static_cast<int>(year);
+        M.tm_mon = static_cast<int>(target - year * 12);
+        int L = 0;
+        for (;;) {
+            // Day 0 is the last day of the month before: each pass moves one month back.
+            M.tm_mday = 0;
+            M.tm_isdst = -1;
+            int64_t t = safemktime(&M);
+            L = M.tm_mday;
+            if (t == -1) result = -1;
+            if (!alast && L > A.tm_mday) {
+                M.tm_mday = A.tm_mday;
+                M.tm_isdst = -1;
+                t = safemktime(&M);
+                if (t == -1) {
+                    result = -1;
+                    break;
+                }
+            }
+            if (t < hi || result == -1) break;
+            m -= 1;
+        }
+        if (M.tm_mday > B.tm_mday && blast)
+            m += 1;
+        else if (B.tm_mday >= A.tm_mday)
+            d = B.tm_mday - A.tm_mday;
+        else
+            d = B.tm_mday + (L - M.tm_mday);
+    }
+    if (swapped) {
+        m = -m;
+        d = -d;
+    }
+    months = m;
+    days = d;
+    return result;
+}
+
+int cycleperiod(int64_t t, int cycleday, int64_t& start, int64_t& end) {
+    struct tm T;
+    if (localtm(&T, t) == nullptr) return -1;
+    T.tm_hour = T.tm_min = T.tm_sec = 0;
+    const int d = T.tm_mday, b = cycleday;
+    int64_t s, e;
+    if (b <= 28) {
+        T.tm_isdst = -1;
+        if (d < b) T.tm_mon -= 1;
+        T.tm_mday = b;
+        s = safemktime(&T);
+        T.tm_mon += 1;
+        T.tm_isdst = -1;
+        e = safemktime(&T);
+    } else {
+        // A cycle day beyond a month's length falls on that month's last day.
+        T.tm_mon += 1;
+        T.tm_mday = 0;
+        T.tm_isdst = -1;
+        if (safemktime(&T) == -1) return -1;
+        const int last = std::min(b, T.tm_mday);
+        if (d >= last) {
+            T.tm_mday = last;
+            T.tm_isdst = -1;
+            s = safemktime(&T);
+            T.tm_mon += 2;
+            T.tm_mday = 0;
+            T.tm_isdst = -1;
+            if (safemktime(&T) == -1) return -1;
+            T.tm_mday = std::min(b, T.tm_mday);
+        } else {
+            T.tm_mday = 0;
+            T.tm_isdst = -1;
+            if (safemktime(&T) == -1) return -1;
+            T.tm_mday = std::min(b, T.tm_mday);
+            T.tm_isdst = -1;
+            s = safemktime(&T);
+            T.tm_mon += 1;
+            T.tm_mday = last;
+        }
+        T.tm_isdst = -1;
+        e = safemktime(&T);
+    }
+    if (s == -1 || e == -1) return -1;
+    start = s;
+    end = e;
+    return 0;
+}

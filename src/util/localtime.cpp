@@ -1,0 +1,176 @@
+// Local time and calendar steps: breakdowns, the conversion back that reads a
+// daylight-saving gap as standard time, month and field arithmetic, and the
+// starts of days and months. Everything works in the process's local zone.
+#include "pacelag/util.h"
+
+#include <climits>
+
+#include "check.h"
+
+namespace {
+
+bool fitsint(int64_t v) {
+    return v >= INT_MIN && v <= INT_MAX;
+}
+
+// Adds amount to field. When the sum leaves the int range, whole multiples of
+// `per` units are carried into `upper`, each worth `carry` of its units, so the
+// wall-clock moment stays the same while the fields stay representable (mktime
+// normalises the rest). False when even upper cannot take the carry.
+bool addfield(int& field, int64_t amount, int& upper, int64_t per, int64_t carry) {
+    int64_t sum = static_cast<int64_t>(field) + amount;
+    if (fitsint(sum)) {
+        field = static_cast<int>(sum);
+        return true;
+    }
+    int64_t k = sum / per;
+    int64_t up = static_cast<int64_t>(upper) + k * carry;
+    if (!fitsint(up)) return false;
+    field = static_cast<int>(sum - k * per);
+    upper = static_cast<int>(up);
+    return true;
+}
+
+bool addmonthfield(struct tm* tm, int64_t months) {
+    return addfield(tm->tm_mon, months, tm->tm_year, 12, 1);
+}
+
+// The month step shared by tmaddmonths and addmonths; d is the length of tm's month.
+bool stepmonths(struct tm* tm, int d, int months) {
+    if (d > tm->tm_mday) return addmonthfield(tm, months);
+    // The last day of its month: day 0 of the month after the target month is
+    // the target month's last day, whatever its length.
+    tm->tm_mday = 0;
+    return addmonthfield(tm, static_cast<int64_t>(months) + 1);
+}
+
+} // namespace
+
+struct tm* utctm(struct tm* out, int64_t t) {
+    UTIL_CHECK(out != nullptr);
+    time_t value = static_cast<time_t>(t);
+    return gmtime_r(&value, out);
+}
+
+struct tm* localtm(struct tm* out, int64_t t) {
+    UTIL_CHECK(out != nullptr);
+    time_t value = static_cast<time_t>(t);
+    return localtime_r(&value, out);
+}
+
+int64_t safemktime(struct tm* tm) {
+    UTIL_CHECK(tm != nullptr);
+    const struct tm kept = *tm;
+    time_t t = mktime(tm);
+    if (t == static_cast<time_t>(-1)) return -1;
+    if (tm->tm_hour == kept.tm_hour && tm->tm_min == kept.tm_min) return t;
+    // The wall clock moved although every field was in range: the time lies in
+    // a gap. How mktime places such a time varies, so read it as standard time.
+    if (kept.tm_isdst == -1 && kept.tm_hour >= 0 && kept.tm_hour <= 23 && kept.tm_min >= 0 &&
+        kept.tm_min <= 59 && kept.tm_sec >= 0 && kept.tm_sec <= 59) {
+        *tm = kept;
+        tm->tm_isdst = 0;
+        return mktime(tm);
+    }
+    return t;
+}
+
+struct tm* tmaddmonths(struct tm* tm, int months) {
+    UTIL_CHECK(tm != nullptr);
+    int d = monthdays(tm);
+    if (tm->tm_mon < 0 || tm->tm_mon > 11 || tm->tm_mday <= 0 || d < tm->tm_mday) {
+        tm->tm_isdst = -1;
+        safemktime(tm);
+        d = monthdays(tm);
+    }
+    // A year beyond the int range cannot be converted anyway; pin it to the
+    // end of the range so that the caller's conversion fails as well.
+    if (!stepmonths(tm, d, months)) tm->tm_year = months < 0 ? INT_MIN : INT_MAX;
+    return tm;
+}
+
+int64_t addmonths(int64_t t, int months) {
+    struct tm tm;
+    if (localtm(&tm, t) == nullptr) return -1;
+    if (!stepmonths(&tm, monthdays(&tm), months)) return -1;
+    tm.tm_isdst = -1;
+    return safemktime(&tm);
+}
+
+int64_t timeadd(unsigned unit, int64_t t, int amount) {
+    struct tm tm;
+    if (localtm(&tm, t) == nullptr) return -1;
+    bool ok = true;
+    switch (unit) {
+    case TIME_MONTH: ok = addmonthfield(&tm, amount); break;
+    // 400 Gregorian years are exactly 146097 days.
+    case TIME_DAY: ok = addfield(tm.tm_mday, amount, tm.tm_year, 146097, 400); break;
+    case TIME_YEAR: {
+        int64_t year = static_cast<int64_t>(tm.tm_year) + amount;
+        ok = fitsint(year);
+        if (ok) tm.tm_year = static_cast<int>(year);
+        break;
+    }
+    case TIME_HOUR: ok = addfield(tm.tm_hour, amount, tm.tm_mday, 24, 1); break;
+    case TIME_MINUTE: ok = addfield(tm.tm_min, amount, tm.tm_hour, 60, 1); break;
+    case TIME_SECOND: ok = addfield(tm.tm_sec, amount, tm.tm_min, 60, 1); break;
+    default: break;
+    }
+    if (!ok) return -1;
+    tm.tm_isdst = -1;
+    return safemktime(&tm);
+}
+
+int timepart(int64_t t, unsigned unit) {
+    struct tm tm;
+    if (localtm(&tm, t) == nullptr) return -1;
+    switch (unit) {
+    case TIME_MONTH: return tm.tm_mon + 1;
+    case TIME_DAY: return tm.tm_mday;
+    case TIME_YEAR: {
+        int64_t year = static_cast<int64_t>(tm.tm_year) + 1900;
+        return fitsint(year) ? static_cast<int>(year) : -1;
+    }
+    case TIME_HOUR: return tm.tm_hour;
+    case TIME_MINUTE: return tm.tm_min;
+    case TIME_SECOND: return tm.tm_sec;
+    case TIME_WEEKDAY: return tm.tm_wday;
+    default: return -1;
+    }
+}
+
+int localdate(int64_t t, int& year, int& month, int& day) {
+    struct tm tm;
+    if (localtm(&tm, t) == nullptr) return -1;
+    int64_t fullyear = static_cast<int64_t>(tm.tm_year) + 1900;
+    if (!fitsint(fullyear)) return -1;
+    year = static_cast<int>(fullyear);
+    month = tm.tm_mon + 1;
+    day = tm.tm_mday;
+    return 0;
+}
+
+int64_t monthstart(int64_t t) {
+    struct tm tm;
+    if (localtm(&tm, t) == nullptr) return -1;
+    tm.tm_mday = 1;
+    tm.tm_hour = tm.tm_min = tm.tm_sec = 0;
+    tm.tm_isdst = -1;
+    return safemktime(&tm);
+}
+
+int64_t daystart(int64_t t) {
+    struct tm tm;
+    if (localtm(&tm, t) == nullptr) return -1;
+    tm.tm_hour = tm.tm_min = tm.tm_sec = 0;
+    tm.tm_isdst = -1;
+    return safemktime(&tm);
+}
+
+int64_t keepdst(int64_t a, int64_t b) {
+    struct tm ta, tb;
+    if (localtm(&ta, a) == nullptr || localtm(&tb, b) == nullptr) return a;
+    if (ta.tm_isdst == tb.tm_isdst) return a;
+    ta.tm_isdst = tb.tm_isdst;
+    return safemktime(&ta);
+}
