@@ -1,0 +1,113 @@
+// Whole files on real files in a fresh temporary directory: round trips,
+// empty and binary content, missing paths, directories, FIFOs and links.
+#include "pacelag/util.h"
+
+#include "alloc.h"
+#include "unit/tempdir.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <random>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+TEST(Files, TextAndBinaryRoundTrips) {
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    std::mt19937 rng(7);
+    std::vector<std::string> contents = {"abc", "", std::string("a\0b\0\0c", 6), "line\r\nline\n"};
+    std::string big(1 << 20, '\0');
+    for (char& c : big) c = static_cast<char>(rng());
+    contents.push_back(big);
+
+    std::string path = dir / "f";
+    for (const std::string& content : contents) {
+        ASSERT_EQ(writefile(path.c_str(), content.data(), static_cast<int>(content.size())), 0);
+        int len = -7;
+        char* got = readfile(path.c_str(), &len);
+        ASSERT_NE(got, nullptr);
+        ASSERT_EQ(len, static_cast<int>(content.size()));
+        EXPECT_EQ(std::memcmp(got, content.data(), content.size()), 0);
+        EXPECT_EQ(got[len], '\0');
+        std::free(got);
+    }
+
+    ASSERT_EQ(writefilestr(path.c_str(), "text"), 0);
+    char* text = readfiletext(path.c_str());
+    ASSERT_NE(text, nullptr);
+    EXPECT_STREQ(text, "text");
+    std::free(text);
+
+    // An empty write empties an existing file and reports success.
+    ASSERT_EQ(writefile(path.c_str(), "", 0), 0);
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 0);
+}
+
+TEST(Files, FailuresLeaveLengthAlone) {
+    TempDir dir;
+    std::string fifo = dir / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Keep a writer-capable descriptor open so opening the FIFO for reading
+    // cannot block.
+    int keep = open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(keep, 0);
+    std::string inmissing = dir / "missing/f";
+    struct {
+        std::string path;
+    } cases[] = {{dir / "absent"}, {inmissing}, {dir.path()}, {fifo}};
+    for (const auto& c : cases) {
+        int len = 1234;
+        EXPECT_EQ(readfile(c.path.c_str(), &len), nullptr) << c.path;
+        EXPECT_EQ(len, 1234) << c.path;
+    }
+    close(keep);
+    EXPECT_EQ(writefile(inmissing.c_str(), "x", 1), -1);
+    EXPECT_EQ(writefile(dir.path().c_str(), "x", 1), -1);
+
+    std::string path = dir / "f";
+    ASSERT_EQ(writefilestr(path.c_str(), "abc"), 0);
+    util_failalloc(0);
+    int len = 99;
+    EXPECT_EQ(readfile(path.c_str(), &len), nullptr);
+    util_failalloc(-1);
+    EXPECT_EQ(len, 99);
+}
+
+TEST(Files, PathQuestionsFollowLinks) {
+    TempDir dir;
+    std::string file = dir / "file", sub = dir / "sub";
+    ASSERT_EQ(writefilestr(file.c_str(), "x"), 0);
+    ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
+    std::string tofile = dir / "tofile", todir = dir / "todir", dangling = dir / "dangling";
+    ASSERT_EQ(symlink(file.c_str(), tofile.c_str()), 0);
+    ASSERT_EQ(symlink(sub.c_str(), todir.c_str()), 0);
+    ASSERT_EQ(symlink((dir / "nowhere").c_str(), dangling.c_str()), 0);
+
+    struct {
+        std::string path;
+        bool exists, regular, directory;
+    } cases[] = {
+        {file, true, true, false},       {sub, true, false, true},
+        {tofile, true, true, false},     {todir, true, false, true},
+        {dangling, false, false, false}, {dir / "absent", false, false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(fileexists(c.path.c_str()), c.exists) << c.path;
+        EXPECT_EQ(isfile(c.path.c_str()), c.regular) << c.path;
+        EXPECT_EQ(isdir(c.path.c_str()), c.directory) << c.path;
+    }
+
+    struct stat st;
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(filemtime(file.c_str()), static_cast<int64_t>(st.st_mtime));
+    EXPECT_EQ(filemtime(""), -1);
+    EXPECT_EQ(filemtime("  "), -1);
+    EXPECT_EQ(filemtime(nullptr), -1);
+    EXPECT_EQ(filemtime((dir / "absent").c_str()), -1);
+}
