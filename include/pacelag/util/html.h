@@ -1,4 +1,42 @@
-// Part of pacelag/util.h.
+// Part of pacelag/util.h: attribute values of simple HTML tag text, the few
+// character entities they carry, HTML escaping and case-insensitive search.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+// ---- Attribute values ----
+
+// Decoded value of attribute `key` (keylen bytes) in tag text `html`, newly
+// allocated; null when absent, only inside double quotes, not followed by '='
+// or out of memory. A key also matches the tail of a longer attribute name.
+// The tag text is only read.
+char* htmltagvalue(const char* html, const char* key, int keylen);
+
+// ---- Escaping and entities ----
+
+// '"', '&', '<', '>' as "&quot;", "&amp;", "&lt;", "&gt;"; null when out of memory.
+char* htmlescape(const char* src);
+// The same into buf of size bytes, cut only between whole pieces; size 0
+// leaves buf untouched.
+void htmlescapebuf(const char* src, char* buf, size_t size);
+// Decodes &amp; &apos; &gt; &lt; &nbsp; &quot; (any letter case) in place;
+// returns the new length.
+int htmlunescape(char* text);
+// New text from the first len bytes of src with &lt; &gt; &quot; decoded. An
+// entity starting inside the run is matched even if it reaches past len, so
+// src must be NUL-terminated; the run also ends at a NUL.
+char* htmlunescapen(const char* src, int len);
+
+// ---- Search ----
+
+// First occurrence of needle ignoring ASCII case (overlaps found); text itself
+// for an empty needle, null when none.
+const char* stristr(const char* text, const char* needle);
+char* stristr(char* text, const char* needle);
+// As stristr, but just past the occurrence.
+const char* stristrend(const char* text, const char* needle);
+char* stristrend(char* text, const char* needle);
+// True when the double quotes from start up to and including *pos are even in
+// number; false when pos is before start or at or past the end of the text.
+bool outsidequotes(const char* start, const char* pos);
