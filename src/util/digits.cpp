@@ -4,10 +4,23 @@
 
 #include "check.h"
 
+#include <cctype>
 #include <cstdint>
+#include <cstring>
 
 namespace {
+const char hexsymbols[] = "0123456789ABCDEF";
 const char b64symbols[] = "0123456789aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ-_";
+// Raw bytes, not ASCII: tab at position 76 and bytes above 0x7F (0xDE absent).
+const unsigned char b128symbols[128] = {
+    0x21, 0x40, 0x23, 0x24, 0x25, 0x5E, 0x26, 0x2A, 0x28, 0x29, 0x2D, 0x5F, 0x3D, 0x2B, 0x3C, 0x3E,
+    0x61, 0x41, 0x62, 0x42, 0x63, 0x43, 0x64, 0x44, 0x65, 0x45, 0x66, 0x46, 0x67, 0x47, 0x68, 0x48,
+    0x69, 0x49, 0x6A, 0x4A, 0x6B, 0x4B, 0x6C, 0x4C, 0x6D, 0x4D, 0x6E, 0x4E, 0x6F, 0x4F, 0x70, 0x50,
+    0x71, 0x51, 0x72, 0x52, 0x73, 0x53, 0x74, 0x54, 0x75, 0x55, 0x76, 0x56, 0x77, 0x57, 0x78, 0x58,
+    0x79, 0x59, 0x7A, 0x5A, 0x5B, 0x7B, 0x5D, 0x7D, 0x3B, 0x27, 0x7C, 0x5C, 0x09, 0xC0, 0xC1, 0xC2,
+    0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xC8, 0xC9, 0xCA, 0xCB, 0xCC, 0xCD, 0xCE, 0xCF, 0xD0, 0xD1, 0xD2,
+    0xD3, 0xD4, 0xD5, 0xD6, 0xD7, 0xD8, 0xD9, 0xDA, 0xDB, 0xDC, 0xDD, 0xDF, 0xE0, 0xE1, 0xE2, 0xE3,
+    0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x7E, 0x60, 0x3F, 0xE4, 0xE5, 0xE6};
 
 // Writes the magnitude least significant first, the sign, then reverses.
 int positional(char* buf, uint64_t magnitude, bool negative, const char* symbols, unsigned base) {
@@ -30,6 +43,24 @@ int positional(char* buf, uint64_t magnitude, bool negative, const char* symbols
 uint64_t magnitude64(int64_t value) {
     return value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
 }
+
+bool ishex(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+bool isdigitbyte(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool ismacsep(char c) {
+    return c == '-' || c == '.' || c == ':';
+}
+
+bool allhex(const char* text, int from, int to) {
+    for (int i = from; i < to; ++i)
+        if (!ishex(text[i])) return false;
+    return true;
+}
 } // namespace
 
 int hexval(char ch) {
@@ -39,9 +70,132 @@ int hexval(char ch) {
     return 0;
 }
 
+int hex2str(const char* src, void* dst) {
+    UTIL_CHECK(src != nullptr);
+    size_t n = std::strlen(src);
+    if (n % 2 != 0) return -1;
+    if (n == 0) return 0;
+    UTIL_CHECK(dst != nullptr);
+    unsigned char* out = static_cast<unsigned char*>(dst);
+    for (size_t i = 0; i < n; i += 2)
+        *out++ = static_cast<unsigned char>(hexval(src[i]) * 16 + hexval(src[i + 1]));
+    return 0;
+}
+
+int hex2bin(char* text, int len, bool lenient, int& outlen) {
+    UTIL_CHECK(text != nullptr);
+    // The validation walk never passes the terminator, whatever len says.
+    int textlen = static_cast<int>(strnlen(text, len > 0 ? static_cast<size_t>(len) : 0));
+    if (len > textlen) len = textlen;
+    if (len > 0) {
+        bool prefix = false;
+        int digits = 0;
+        bool valid = true;
+        for (int i = 0; i < len && valid; ++i) {
+            char c = text[i];
+            // "0x" is a prefix only before the first digit, as in decoding below.
+            if (!prefix && digits == 0 && c == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+                prefix = true;
+                ++i;
+            } else if (ishex(c)) {
+                ++digits;
+            } else if (c != ' ' && c != '\t' && c != '\n' && c != '\r' && c != ':' && c != '-') {
+                valid = false;
+            }
+        }
+        if (!valid || digits % 2 != 0) {
+            outlen = lenient ? len : 0;
+            return lenient ? 0 : -1;
+        }
+    }
+    // Output never overtakes input: two digits are read for every byte written.
+    int out = 0;
+    bool prefix = false;
+    int high = -1;
+    for (const char* p = text; *p; ++p) {
+        if (out == 0 && high < 0 && !prefix && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+            prefix = true;
+            ++p;
+            continue;
+        }
+        if (!ishex(*p)) continue;
+        if (high < 0) {
+            high = hexval(*p);
+        } else {
+            text[out++] = static_cast<char>(high * 16 + hexval(*p));
+            high = -1;
+        }
+    }
+    text[out] = '\0';
+    outlen = out;
+    return 0;
+}
+
+int hex2binstr(char* text, bool lenient, int& outlen) {
+    UTIL_CHECK(text != nullptr);
+    return hex2bin(text, static_cast<int>(std::strlen(text)), lenient, outlen);
+}
+
+int uint2hex(char* buf, uint32_t value) {
+    UTIL_CHECK(buf != nullptr);
+    return positional(buf, value, false, hexsymbols, 16);
+}
+
+int int2b64(char* buf, int32_t value) {
+    UTIL_CHECK(buf != nullptr);
+    return positional(buf, magnitude64(value), value < 0, b64symbols, 64);
+}
+
 int long2b64(char* buf, int64_t value) {
     UTIL_CHECK(buf != nullptr);
     return positional(buf, magnitude64(value), value < 0, b64symbols, 64);
+}
+
+int int2b128(char* buf, int32_t value) {
+    UTIL_CHECK(buf != nullptr);
+    return positional(buf, magnitude64(value), value < 0,
+                      reinterpret_cast<const char*>(b128symbols), 128);
+}
+
+int str2double(const char* text, double& out) {
+    out = 0.0;
+    if (text == nullptr) return -1;
+    const char* p = text;
+    while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+    double sign = 1.0;
+    if (*p == '-') {
+        sign = -1.0;
+        ++p;
+    } else if (*p == '+') {
+        ++p;
+    }
+    if (*p == '\0') return -1;
+    double value = 0.0;
+    while (isdigitbyte(*p)) value = value * 10.0 + (*p++ - '0');
+    // The divisor is a double: it cannot overflow like an integer and stays
+    // exact up to 10^22. Fraction digits are taken while the digit value stays
+    // an exact integer (below 2^53); later ones are below the result's
+    // precision and are skipped, which also keeps value and divisor finite.
+    double divisor = 1.0;
+    if (*p == '.') {
+        ++p;
+        for (; isdigitbyte(*p); ++p) {
+            if (value <= (9007199254740991.0 - 9.0) / 10.0 && divisor < 1e300) {
+                value = value * 10.0 + (*p - '0');
+                divisor *= 10.0;
+            }
+        }
+    }
+    while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+    if (*p != '\0' && *p != '.') return -1;
+    out = sign * (value / divisor);
+    return 0;
+}
+
+double str2doubleval(const char* text) {
+    double value;
+    str2double(text, value);
+    return value;
 }
 
 bool isnumeric(const char* text) {
@@ -59,4 +213,41 @@ bool isnumeric(const char* text) {
         }
     }
     return !pendingminus;
+}
+
+bool onlydigits(const char* text) {
+    UTIL_CHECK(text != nullptr);
+    for (const char* p = text; *p; ++p)
+        if (!isdigitbyte(*p)) return false;
+    return true;
+}
+
+bool ismacaddr(const char* text) {
+    if (text == nullptr) return false;
+    // strnlen: a longer text is refused without walking all of it.
+    switch (strnlen(text, 18)) {
+    case 17:
+        for (int i = 0; i < 17; i += 3) {
+            if (!allhex(text, i, i + 2)) return false;
+            if (i < 15 && text[i + 2] != ':' && text[i + 2] != '-') return false;
+        }
+        return true;
+    case 14:
+        return allhex(text, 0, 4) && text[4] == '.' && allhex(text, 5, 9) && text[9] == '.' &&
+               allhex(text, 10, 14);
+    case 12: return allhex(text, 0, 12);
+    default: return false;
+    }
+}
+
+bool macequal(const char* a, const char* b) {
+    if (a == nullptr || b == nullptr || *a == '\0' || *b == '\0') return false;
+    for (int i = 0;; ++i) {
+        if (ismacsep(*a)) ++a;
+        if (ismacsep(*b)) ++b;
+        if (!ishex(*a) || charlower(*a) != charlower(*b)) return false;
+        ++a;
+        ++b;
+        if (*a == '\0' || *b == '\0') return i == 11;
+    }
 }
