@@ -33,6 +33,7 @@ struct aaEntry {
     uint16_t hash;
     uint8_t keyowned;
     uint8_t valueowned;
+    uint8_t wordkey; // key is a 64-bit word; text lookups pass it by
 };
 
 struct aaContext {
