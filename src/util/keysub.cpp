@@ -1,0 +1,336 @@
+// Template key substitution: '$name' references of a template filled from an
+// aaContext, with values escaped for plain text, HTML, JSON or SQL.
+#include "pacelag/util.h"
+
+#include "alloc.h"
+#include "check.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+enum Flavour { PLAIN, HTML, JSON, QUERY };
+
+// The output text and its growth rule: a template character needs one byte
+// plus the terminator, growing by the margin; an insertion of n bytes grows by
+// n plus the margin, so that long values do not cause a realloc per reference.
+struct Output {
+    char* buf = nullptr;
+    size_t room = 0;
+    size_t pos = 0;
+    size_t margin = 0;
+    size_t linestart = 0; // just after the last CR or LF copied from the template
+};
+
+bool setroom(Output& o, size_t room) {
+    char* grown = static_cast<char*>(util_realloc(o.buf, room));
+    if (grown == nullptr) return false;
+    o.buf = grown;
+    o.room = room;
+    return true;
+}
+
+// Room for k more template characters and the terminator, in margin steps
+// (the same room that growing before each single character would reach).
+bool roomforcopy(Output& o, size_t k) {
+    if (o.pos + k < o.room) return true;
+    size_t steps = (o.pos + k - o.room) / o.margin + 1;
+    return setroom(o, o.room + steps * o.margin);
+}
+
+bool roomforinsert(Output& o, size_t n) {
+    if (o.pos + n + 1 < o.room) return true;
+    return setroom(o, o.room + n + o.margin);
+}
+
+bool copytemplate(Output& o, const char* s, size_t k, Flavour flavour) {
+    if (k == 0) return true;
+    if (!roomforcopy(o, k)) return false;
+    std::memcpy(o.buf + o.pos, s, k);
+    if (flavour == QUERY) {
+        for (size_t i = k; i > 0; --i) {
+            if (s[i - 1] == '\n' || s[i - 1] == '\r') {
+                o.linestart = o.pos + i;
+                break;
+            }
+        }
+    }
+    o.pos += k;
+    return true;
+}
+
+bool insert(Output& o, const char* s, size_t n) {
+    if (!roomforinsert(o, n)) return false;
+    std::memcpy(o.buf + o.pos, s, n);
+    o.pos += n;
+    return true;
+}
+
+// ASCII only: the locale is never consulted.
+inline bool isnamechar(unsigned char c, bool underscore) {
+    return static_cast<unsigned>((c | 0x20) - 'a') < 26u || static_cast<unsigned>(c - '0') < 10u ||
+           (underscore && c == '_');
+}
+
+// Plain value; right after a double quote it must not be able to close that
+// quote or escape anything, so '"' and '\' become spaces.
+bool insertplain(Output& o, const char* value) {
+    size_t n = std::strlen(value);
+    bool guard = o.pos > 0 && o.buf[o.pos - 1] == '"';
+    if (!insert(o, value, n)) return false;
+    if (guard) {
+        char* p = o.buf + o.pos - n;
+        for (size_t i = 0; i < n; ++i) {
+            if (p[i] == '"' || p[i] == '\\') p[i] = ' ';
+        }
+    }
+    return true;
+}
+
+bool inserthtml(Output& o, const char* value) {
+    size_t n = 0;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(value); *p; ++p) {
+        switch (*p) {
+        case '"': n += 6; break;
+        case '&': n += 5; break;
+        case '<':
+        case '>': n += 4; break;
+        default: n += 1;
+        }
+    }
+    if (!roomforinsert(o, n)) return false;
+    char* w = o.buf + o.pos;
+    for (const char* p = value; *p; ++p) {
+        const char* entity;
+        switch (*p) {
+        case '"': entity = "&quot;"; break;
+        case '&': entity = "&amp;"; break;
+        case '<': entity = "&lt;"; break;
+        case '>': entity = "&gt;"; break;
+        default: *w++ = *p; continue;
+        }
+        size_t len = std::strlen(entity);
+        std::memcpy(w, entity, len);
+        w += len;
+    }
+    o.pos += n;
+    return true;
+}
+
+// Escape letter for the five control bytes JSON names, 0 for the others.
+char jsonletter(unsigned char c) {
+    switch (c) {
+    case '\b': return 'b';
+    case '\t': return 't';
+    case '\n': return 'n';
+    case '\f': return 'f';
+    case '\r': return 'r';
+    default: return 0;
+    }
+}
+
+// Control bytes without a short escape are written as \u00XX: JSON does not
+// allow them raw inside a string.
+bool insertjson(Output& o, const char* value) {
+    size_t n = 0;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(value); *p; ++p) {
+        unsigned char c = *p;
+        if (c == '"' || c == '/' || c == '\\' || jsonletter(c) != 0)
+            n += 2;
+        else if (c < 0x20)
+            n += 6;
+        else
+            n += 1;
+    }
+    if (!roomforinsert(o, n)) return false;
+    static const char hexdigits[] = "0123456789abcdef";
+    char* w = o.buf + o.pos;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(value); *p; ++p) {
+        unsigned char c = *p;
+        char letter = jsonletter(c);
+        if (c == '"' || c == '/' || c == '\\') {
+            *w++ = '\\';
+            *w++ = static_cast<char>(c);
+        } else if (letter != 0) {
+            *w++ = '\\';
+            *w++ = letter;
+        } else if (c < 0x20) {
+            std::memcpy(w, "\\u00", 4);
+            w[4] = hexdigits[c >> 4];
+            w[5] = hexdigits[c & 15];
+            w += 6;
+        } else {
+            *w++ = static_cast<char>(c);
+        }
+    }
+    o.pos += n;
+    return true;
+}
+
+// Single-quoted SQL literal with every quote of the value doubled.
+bool insertquoted(Output& o, const char* value) {
+    size_t len = 0, quotes = 0;
+    for (; value[len]; ++len) quotes += value[len] == '\'';
+    size_t n = len + quotes + 2;
+    if (!roomforinsert(o, n)) return false;
+    char* w = o.buf + o.pos;
+    *w++ = '\'';
+    for (size_t i = 0; i < len; ++i) {
+        *w++ = value[i];
+        if (value[i] == '\'') *w++ = '\'';
+    }
+    *w = '\'';
+    o.pos += n;
+    return true;
+}
+
+const char* lookup(aaContext* table, const char* name, size_t namelen, char*& heapname,
+                   bool& failed) {
+    char small[64];
+    const char* key = small;
+    if (namelen < sizeof small) {
+        std::memcpy(small, name, namelen);
+        small[namelen] = '\0';
+    } else {
+        // Long names are looked up whole rather than by a prefix.
+        heapname = util_strndup(name, namelen);
+        if (heapname == nullptr) {
+            failed = true;
+            return nullptr;
+        }
+        key = heapname;
+    }
+    return static_cast<const char*>(aaget(table, key));
+}
+
+enum Step { FAILED, DONE, DROPLINE };
+
+// Inserts the replacement of one reference.
+Step replace(Output& o, Flavour flavour, aaContext* table, char mode, const char* name,
+             size_t namelen) {
+    char* heapname = nullptr;
+    bool failed = false;
+    const char* value = lookup(table, name, namelen, heapname, failed);
+    std::free(heapname);
+    if (failed) return FAILED;
+
+    bool ok = true;
+    if (value == nullptr) {
+        if (flavour == QUERY) {
+            if (mode == '-') return DROPLINE;
+            ok = insert(o, "NULL", 4);
+        } else if (mode != '.') {
+            // The reference as written: '$' and the name.
+            ok = roomforinsert(o, namelen + 1);
+            if (ok) {
+                o.buf[o.pos] = '$';
+                std::memcpy(o.buf + o.pos + 1, name, namelen);
+                o.pos += namelen + 1;
+            }
+        }
+    } else {
+        switch (flavour) {
+        case PLAIN: ok = insertplain(o, value); break;
+        case HTML: ok = inserthtml(o, value); break;
+        case JSON: ok = insertjson(o, value); break;
+        case QUERY:
+            if (mode == '\'')
+                ok = insertquoted(o, value);
+            else if (isnumeric(value))
+                ok = insert(o, value, std::strlen(value));
+            else
+                ok = insert(o, "NULL", 4);
+            break;
+        }
+    }
+    return ok ? DONE : FAILED;
+}
+
+char* substitute(const char* src, aaContext* table, Flavour flavour) {
+    if (table == nullptr) return util_strdup(src);
+    size_t len = std::strlen(src);
+    Output o;
+    o.margin = flavour == QUERY ? 512 : 192;
+    if (!setroom(o, len + o.margin)) return nullptr;
+
+    const char* p = src;
+    const char* end = src + len;
+    bool underscore = flavour == PLAIN;
+    for (;;) {
+        const char* dollar = static_cast<const char*>(std::memchr(p, '$', end - p));
+        const char* stop = dollar != nullptr ? dollar : end;
+        if (!copytemplate(o, p, stop - p, flavour)) goto fail;
+        if (dollar == nullptr) break;
+        p = dollar;
+        // A '$' that ends a name starts the next reference at once.
+        while (*p == '$') {
+            ++p;
+            char mode = 0;
+            if ((flavour == PLAIN && *p == '.') || (flavour == QUERY && (*p == '\'' || *p == '-')))
+                mode = *p++;
+            const char* name = p;
+            while (isnamechar(static_cast<unsigned char>(*p), underscore)) ++p;
+            Step step = replace(o, flavour, table, mode, name, p - name);
+            if (step == FAILED) goto fail;
+            if (step == DROPLINE) {
+                // Forget the line written so far and skip the template to its
+                // next LF, which is copied as usual.
+                o.pos = o.linestart;
+                const char* lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
+                p = lf != nullptr ? lf : end;
+                break;
+            }
+        }
+        // The character that ended the name is copied with the next plain run.
+    }
+    o.buf[o.pos] = '\0';
+    return o.buf;
+
+fail:
+    std::free(o.buf);
+    return nullptr;
+}
+
+} // namespace
+
+// The checks spell the null pointer the way the reports of these routines
+// have always named it.
+char* keysub(char* src, aaContext* table) {
+    UTIL_CHECK(src != __null);
+    return substitute(src, table, PLAIN);
+}
+
+char* htmlkeysub(char* src, aaContext* table) {
+    UTIL_CHECK(src != __null);
+    return substitute(src, table, HTML);
+}
+
+char* jsonkeysub(char* src, aaContext* table) {
+    UTIL_CHECK(src != __null);
+    return substitute(src, table, JSON);
+}
+
+char* querykeysub(char* src, aaContext* table) {
+    UTIL_CHECK(src != __null);
+    return substitute(src, table, QUERY);
+}
+
+int quotedupnew(const char* text, char*& out) {
+    UTIL_CHECK(text != nullptr);
+    out = nullptr;
+    size_t len = 0, quotes = 0;
+    for (; text[len]; ++len) quotes += text[len] == '\'';
+    // Sized once from the count of quotes instead of growing step by step.
+    if (len + quotes > static_cast<size_t>(INT_MAX)) return -1;
+    char* w = static_cast<char*>(util_malloc(len + quotes + 1));
+    if (w == nullptr) return -1;
+    out = w;
+    for (size_t i = 0; i < len; ++i) {
+        *w++ = text[i];
+        if (text[i] == '\'') *w++ = '\'';
+    }
+    *w = '\0';
+    return static_cast<int>(len + quotes);
+}
