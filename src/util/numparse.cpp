@@ -1,0 +1,78 @@
+// Reading numbers back from text: checked decimal conversions, count ranges
+// written "first-last", and the words that mean "yes".
+#include "pacelag/util.h"
+
+#include "check.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+bool sameword(const char* text, const char* lowerword) {
+    for (; *text != '\0' && *lowerword != '\0'; ++text, ++lowerword)
+        if (charlower(*text) != *lowerword) return false;
+    return *text == '\0' && *lowerword == '\0';
+}
+} // namespace
+
+// The checked conversions refuse anything alldigits() refuses, so a value read
+// from a configuration never picks up the number at the start of a word. What
+// is left goes to the C library, whose saturation on overflow is kept; the
+// result is then cut to the routine's width.
+
+int32_t str2int(const char* text) {
+    UTIL_CHECK(text != nullptr);
+    if (!alldigits(text)) return 0;
+    return int32_t(uint32_t(std::strtol(text, nullptr, 10)));
+}
+
+uint32_t str2uint(const char* text) {
+    UTIL_CHECK(text != nullptr);
+    if (!alldigits(text)) return 0;
+    return uint32_t(std::strtoul(text, nullptr, 10));
+}
+
+int64_t str2long(const char* text) {
+    UTIL_CHECK(text != nullptr);
+    if (!alldigits(text)) return 0;
+    return int64_t(std::strtoll(text, nullptr, 10));
+}
+
+int str2range(const char* text, int64_t* low, int64_t* high) {
+    UTIL_CHECK(low != nullptr && high != nullptr);
+    *low = *high = 0;
+    if (text == nullptr) return -1;
+
+    // Blanks are dropped while copying, so that padding cannot push digits
+    // past the end of the scratch buffer.
+    char buf[128];
+    int len = 0;
+    for (const char* p = text; *p != '\0' && len < int(sizeof buf) - 1; ++p)
+        if (*p != ' ' && *p != '\t') buf[len++] = *p;
+    buf[len] = '\0';
+
+    int64_t first, second;
+    if (char* dash = std::strchr(buf, '-')) {
+        *dash = '\0';
+        first = str2long(buf);
+        second = str2long(dash + 1);
+        if (first < 0 || second < 0) return -1;
+    } else {
+        first = second = str2long(buf);
+        if (first == 0) return -1;
+    }
+    if (second < first) {
+        int64_t t = first;
+        first = second;
+        second = t;
+    }
+    *low = first;
+    *high = second;
+    return 0;
+}
+
+bool istrueword(const char* text) {
+    if (text == nullptr) return false;
+    if (uint32_t(std::strtol(text, nullptr, 10)) == 1) return true;
+    return sameword(text, "true") || sameword(text, "yes") || sameword(text, "on");
+}
