@@ -22,7 +22,7 @@ bool blank(char ch) {
 } // namespace
 
 int htmlattr2aa(aaContext* aa, char* html, char* nameattr, char* valueattr) {
-    UTIL_CHECK(aa != NULL);
+    UTIL_CHECK(aa != __null);
     if (html == nullptr) return 0;
     const char* nattr = nameattr != nullptr ? nameattr : "NAME";
     const char* vattr = valueattr != nullptr ? valueattr : "VALUE";
@@ -67,7 +67,7 @@ int htmlattr2aa(aaContext* aa, char* html) {
 }
 
 void keylist(char* src, aaContext* varlist) {
-    UTIL_CHECK(src != NULL && varlist != NULL);
+    UTIL_CHECK(src != __null && varlist != __null);
     char* p = src;
     while (*p != '\0') {
         if (*p != '$') {

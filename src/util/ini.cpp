@@ -236,11 +236,11 @@ char* findsection(const char* data, const char* name) {
 } // namespace
 
 char* getsection(char* data, char* name) {
-    UTIL_CHECK(data != NULL);
+    UTIL_CHECK(data != __null);
     return findsection(data, name);
 }
 
 char* getsection(const char* data, const char* name) {
-    UTIL_CHECK(data != NULL);
+    UTIL_CHECK(data != __null);
     return findsection(data, name);
 }
