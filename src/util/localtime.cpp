@@ -44,6 +44,25 @@ bool stepmonths(struct tm* tm, int d, int months) {
     return addmonthfield(tm, static_cast<int64_t>(months) + 1);
 }
 
+bool samewall(const struct tm& a, const struct tm& b) {
+    return a.tm_year == b.tm_year && a.tm_mon == b.tm_mon && a.tm_mday == b.tm_mday &&
+           a.tm_hour == b.tm_hour && a.tm_min == b.tm_min && a.tm_sec == b.tm_sec;
+}
+
+// A wall-clock time repeated when the clocks go back has two instants, and
+// which one mktime picks for flag -1 depends on its earlier calls. Take the
+// earlier one, so that a day or a period never starts after a time it holds.
+time_t earliest(time_t t, struct tm* tm, const struct tm& kept) {
+    struct tm other = kept;
+    other.tm_isdst = tm->tm_isdst > 0 ? 0 : 1;
+    time_t u = mktime(&other);
+    if (u == static_cast<time_t>(-1) || u >= t || other.tm_isdst == tm->tm_isdst ||
+        !samewall(other, *tm))
+        return t;
+    *tm = other;
+    return u;
+}
+
 } // namespace
 
 struct tm* utctm(struct tm* out, int64_t t) {
@@ -63,7 +82,10 @@ int64_t safemktime(struct tm* tm) {
     const struct tm kept = *tm;
     time_t t = mktime(tm);
     if (t == static_cast<time_t>(-1)) return -1;
-    if (tm->tm_hour == kept.tm_hour && tm->tm_min == kept.tm_min) return t;
+    if (tm->tm_hour == kept.tm_hour && tm->tm_min == kept.tm_min) {
+        if (kept.tm_isdst == -1) t = earliest(t, tm, kept);
+        return t;
+    }
     // The wall clock moved although every field was in range: the time lies in
     // a gap. How mktime places such a time varies, so read it as standard time.
     if (kept.tm_isdst == -1 && kept.tm_hour >= 0 && kept.tm_hour <= 23 && kept.tm_min >= 0 &&
