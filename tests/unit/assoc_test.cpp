@@ -498,4 +498,174 @@ TEST(AssocOwnership, KeysAndValuesAreReleasedExactlyOnce) {
     EXPECT_EQ(releases, 10); // k3's "w", k6's and word 7's copies, then "again"
 }
 
+TEST(AssocTable, TextsWithEqualHashesStayDistinct) {
+    // Among a few thousand keys some share a 16-bit hash; find such a pair.
+    std::vector<std::string> seen(65536);
+    std::string a, b;
+    for (int i = 0; a.empty(); ++i) {
+        std::string k = numkey(i);
+        std::string& slot = seen[aahash(0, k.c_str())];
+        if (!slot.empty()) {
+            a = slot;
+            b = k;
+        }
+        slot = k;
+    }
+    for (int flags : {int(0), int(AA_NOCASE), int(AA_LIST)}) {
+        aaContext* t = aacreate(flags);
+        int va = 1, vb = 2;
+        EXPECT_EQ(aaput(t, a.c_str(), &va, AA_COPYKEY), 0);
+        EXPECT_EQ(aaput(t, b.c_str(), &vb, AA_COPYKEY), 0);
+        EXPECT_EQ(aaget(t, a.c_str()), &va);
+        EXPECT_EQ(aaget(t, b.c_str()), &vb);
+        EXPECT_EQ(aaremove(t, b.c_str()), 0);
+        EXPECT_EQ(aaget(t, a.c_str()), &va);
+        EXPECT_EQ(aaget(t, b.c_str()), nullptr);
+        aafree(t);
+    }
+}
+
+// What a failed call must leave exactly as it was.
+struct Snapshot {
+    std::vector<std::pair<std::string, void*>> entries;
+    std::vector<int> owned;
+    int buckets, count;
+    bool operator==(const Snapshot& o) const {
+        return entries == o.entries && owned == o.owned && buckets == o.buckets && count == o.count;
+    }
+};
+
+Snapshot snapshot(const aaContext* t) {
+    Snapshot s{entries(t), {}, t->bucketcount, t->count};
+    for (int i = 0; i < t->bucketcount; ++i)
+        for (const aaEntry* e = t->buckets[i]; e; e = e->next)
+            s.owned.push_back(e->keyowned * 2 + e->valueowned);
+    return s;
+}
+
+TEST(AssocMemory, FailedPutsAndReplacesLeaveTableAndCallerAsTheyWere) {
+    // Each case runs against a table holding "old" (owned key and value) and
+    // word 9, with allocations failing after n successes for n = 0, 1, ...
+    // until the call succeeds. The key and value come from malloc so that
+    // a table that wrongly kept or freed them shows up under the sanitizers.
+    enum Call { Put, Replace, PutWord, ReplaceWord };
+    struct Case {
+        const char* name;
+        Call call;
+        const char* key;
+        int flags, success, failures;
+    } cases[] = {
+        {"new, copies", Put, "new", AA_COPYKEY | AA_COPYVALUE, 0, 3},
+        {"new, owned", Put, "new", AA_OWNKEY | AA_OWNVALUE, 0, 1},
+        {"new, copy key own value", Put, "new", AA_COPYKEY | AA_OWNVALUE, 0, 2},
+        {"present, copies", Put, "old", AA_COPYKEY | AA_COPYVALUE, 1, 2},
+        {"present, own key copy value", Put, "old", AA_OWNKEY | AA_COPYVALUE, 1, 1},
+        {"present, owned", Put, "old", AA_OWNKEY | AA_OWNVALUE, 1, 0},
+        {"replace, copy", Replace, "old", AA_COPYVALUE, 1, 1},
+        {"replace, absent", Replace, "none", AA_COPYVALUE, 0, 0},
+        {"word new, copy", PutWord, nullptr, AA_COPYVALUE, 0, 2},
+        {"word present, copy", PutWord, nullptr, AA_COPYVALUE, 1, 1},
+        {"word present, keep", PutWord, nullptr, AA_COPYVALUE | AA_KEEP, 1, 1},
+        {"word replace, copy", ReplaceWord, nullptr, AA_COPYVALUE, 1, 1},
+    };
+    for (const Case& c : cases) {
+        int failures = 0;
+        for (int n = 0;; ++n) {
+            SCOPED_TRACE(std::string(c.name) + " n=" + std::to_string(n));
+            releases = 0;
+            aaContext* t = aacreate(countrelease, 0);
+            ASSERT_EQ(aaput(t, "old", "v", AA_COPYKEY | AA_COPYVALUE), 0);
+            ASSERT_EQ(aaput(t, int64_t(9), "w", AA_COPYVALUE), 0);
+            const int64_t word = c.success ? 9 : 10;
+            Snapshot before = snapshot(t);
+            char* key = c.key ? text(c.key) : nullptr;
+            char* value = text("value");
+            util_failalloc(n);
+            int r = -2;
+            switch (c.call) {
+            case Put: r = aaput(t, key, value, c.flags); break;
+            case Replace: r = aareplace(t, key, value, c.flags); break;
+            case PutWord: r = aaput(t, word, value, c.flags); break;
+            case ReplaceWord: r = aareplace(t, word, value, c.flags); break;
+            }
+            util_failalloc(-1);
+            if (r == -1) {
+                ++failures;
+                EXPECT_TRUE(snapshot(t) == before);
+                EXPECT_EQ(releases, 0);
+                std::free(key); // still the caller's
+                std::free(value);
+                aafree(t);
+                ASSERT_LT(n, 10);
+                continue;
+            }
+            EXPECT_EQ(r, c.success);
+            entries(t);
+            // Whatever the table did not take over is still the caller's.
+            const bool tookkey = c.call == Put && (c.flags & AA_OWNKEY) && !(c.flags & AA_COPYKEY);
+            const bool tookvalue = (c.flags & AA_OWNVALUE) && !(c.flags & AA_COPYVALUE) &&
+                                   !(c.call == Replace && !c.success);
+            if (!tookkey) std::free(key);
+            if (!tookvalue) std::free(value);
+            aafree(t);
+            break;
+        }
+        EXPECT_EQ(failures, c.failures) << c.name;
+    }
+}
+
+TEST(AssocMemory, FailedResizesKeepTheTableUsable) {
+    // Creation fails cleanly at either allocation.
+    for (int n : {0, 1}) {
+        util_failalloc(n);
+        EXPECT_EQ(aacreate(AA_NOCASE), nullptr);
+        util_failalloc(-1);
+    }
+    aaContext* t = aacreate();
+    putkeys(t, 0, 127);
+    // The 128th key: its copy and entry succeed, the doubling fails and is
+    // ignored.
+    util_failalloc(2);
+    EXPECT_EQ(aaput(t, "key127", nullptr, AA_COPYKEY), 0);
+    util_failalloc(-1);
+    EXPECT_EQ(aacount(t), 128);
+    EXPECT_EQ(t->bucketcount, 64);
+    EXPECT_EQ(aaget(t, "key127"), nullptr);
+    EXPECT_EQ(walkkeys(t).size(), 128u);
+    util_failalloc(0);
+    EXPECT_EQ(aafit(t), -1);
+    util_failalloc(-1);
+    EXPECT_EQ(t->bucketcount, 64);
+    entries(t);
+    EXPECT_EQ(aafit(t), 0);
+    EXPECT_EQ(t->bucketcount, 128);
+    // A halving whose smaller block cannot be had still halves the count.
+    putkeys(t, 128, 130);
+    for (int i = 129; i > 64; --i) ASSERT_EQ(aaremove(t, numkey(i).c_str()), 0);
+    EXPECT_EQ(t->bucketcount, 128);
+    util_failalloc(0);
+    EXPECT_EQ(aaremove(t, "key64"), 0);
+    util_failalloc(-1);
+    EXPECT_EQ(t->bucketcount, 64);
+    Snapshot s = snapshot(t);
+    EXPECT_EQ(s.count, 64);
+    for (int i = 0; i < 64; ++i) EXPECT_EQ(aaremove(t, numkey(i).c_str()), 0) << i;
+    putkeys(t, 0, 300);
+    EXPECT_EQ(t->bucketcount, 256);
+    entries(t);
+    aafree(t);
+}
+
+TEST(AssocDeath, NullTablesAndKeysAreProgrammingErrors) {
+    aaContext* t = aacreate();
+    EXPECT_DEATH(aaput(nullptr, "k", nullptr, 0), "aaput");
+    EXPECT_DEATH(aaput(t, static_cast<const char*>(nullptr), nullptr, 0), "key");
+    EXPECT_DEATH(aaget(t, static_cast<const char*>(nullptr)), "aaget");
+    EXPECT_DEATH(aaremove(nullptr, int64_t(1)), "aaremove");
+    EXPECT_DEATH(aacount(nullptr), "aacount");
+    EXPECT_DEATH(aanextkey(nullptr), "aanextkey");
+    EXPECT_DEATH(aahash(0, nullptr), "aahash");
+    aafree(t);
+}
+
 } // namespace
