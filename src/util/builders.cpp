@@ -5,6 +5,7 @@
 
 #include "alloc.h"
 #include "check.h"
+#include "tagvalue.h"
 
 #include <cctype>
 #include <cstring>
@@ -38,17 +39,22 @@ int htmlattr2aa(aaContext* aa, char* html, char* nameattr, char* valueattr) {
         if (*p != '>' || tag == nullptr) continue;
         // The tag ends here for the attribute lookups only; the '>' goes back below.
         *p = '\0';
-        char* name = htmltagvalue(tag, nattr, nlength);
-        char* value = htmltagvalue(tag, vattr, vlength);
+        char* name = nullptr;
+        char* value = nullptr;
+        int named = findtagvalue(tag, nattr, nlength, name);
+        int valued = findtagvalue(tag, vattr, vlength, value);
         *p = '>';
         tag = nullptr;
-        if (name == nullptr) {
+        if (named == 0) {
             std::free(value);
             continue;
         }
-        if (value == nullptr) value = util_strdup("");
-        if (value == nullptr) {
+        // A name or value that was there but could not be copied is a pair
+        // not stored, not a tag without a pair.
+        if (named > 0 && valued == 0) value = util_strdup("");
+        if (name == nullptr || value == nullptr) {
             std::free(name);
+            std::free(value);
             result = -1;
             continue;
         }
@@ -199,7 +205,7 @@ char** csvsplit(const char* separator, const char* text) {
             trailing = true;
         } else {
             field = readfield(p, sep, p);
-            trailing = *p == sep;
+            trailing = *p != '\0'; // stopped at the separator, not at the end
             if (trailing) p++;
         }
         if (field == nullptr || count >= capacity) {

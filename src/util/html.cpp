@@ -5,6 +5,7 @@
 
 #include "alloc.h"
 #include "check.h"
+#include "tagvalue.h"
 
 #include <cstring>
 
@@ -86,38 +87,46 @@ const char* search(const char* text, const char* needle, bool end) {
 
 } // namespace
 
-char* htmltagvalue(const char* html, const char* key, int keylen) {
-    UTIL_CHECK(key != NULL);
-    if (html == nullptr) return nullptr;
+int findtagvalue(const char* html, const char* key, int keylen, char*& value) {
+    value = nullptr;
+    if (html == nullptr) return 0;
     const char* hit = stristr(html, key);
     while (hit != nullptr && !outsidequotes(html, hit)) {
         // outsidequotes is false at the NUL; an empty key would match there.
-        if (*hit == '\0') return nullptr;
+        if (*hit == '\0') return 0;
         hit = stristr(hit + 1, key);
     }
-    if (hit == nullptr) return nullptr;
+    if (hit == nullptr) return 0;
 
     // keylen comes from the caller: never step past the end of the text.
     const char* p = hit;
     for (int i = 0; i < keylen && *p != '\0'; i++) p++;
     while (htmlspace(*p)) p++;
-    if (*p != '=') return nullptr;
+    if (*p != '=') return 0;
     while (*p == '=') p++;
     while (htmlspace(*p)) p++;
 
-    const char* value = p;
+    const char* start = p;
     const char* stop = p;
     if (*p == '"' || *p == '\'') {
         char quote = *p;
-        value = p + 1;
-        stop = value;
+        start = p + 1;
+        stop = start;
         while (*stop != '\0' && *stop != quote) stop++;
     } else {
         while (*stop != '\0' && !htmlspace(*stop)) stop++;
     }
     // Decoding the counted run with entities bounded by its end gives what a
     // NUL written after the value would give, without writing to the caller's text.
-    return decoderun(value, static_cast<int>(stop - value), true);
+    value = decoderun(start, static_cast<int>(stop - start), true);
+    return value != nullptr ? 1 : -1;
+}
+
+char* htmltagvalue(const char* html, const char* key, int keylen) {
+    UTIL_CHECK(key != NULL);
+    char* value = nullptr;
+    findtagvalue(html, key, keylen, value);
+    return value;
 }
 
 char* htmlescape(const char* src) {
