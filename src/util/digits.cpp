@@ -173,14 +173,14 @@ int str2double(const char* text, double& out) {
     double value = 0.0;
     while (isdigitbyte(*p)) value = value * 10.0 + (*p++ - '0');
     // The divisor is a double: it cannot overflow like an integer and stays
-    // exact up to 10^22. Fraction digits are taken while the digit value stays
-    // an exact integer (below 2^53); later ones are below the result's
+    // exact up to 10^22. Fraction digits are taken while the digit value is
+    // still an exact integer (below 2^53); later ones are below the result's
     // precision and are skipped, which also keeps value and divisor finite.
     double divisor = 1.0;
     if (*p == '.') {
         ++p;
         for (; isdigitbyte(*p); ++p) {
-            if (value <= (9007199254740991.0 - 9.0) / 10.0 && divisor < 1e300) {
+            if (value < 9007199254740992.0 && divisor < 1e300) {
                 value = value * 10.0 + (*p - '0');
                 divisor *= 10.0;
             }

@@ -42,34 +42,32 @@ TEST(CharClass, WholeTextTests) {
     struct Case {
         const char* text;
         bool safepath, printable, pathtext, hostname, letter, alnum;
-    } cases[] = {
-        {"", true, true, true, true, false, true},
-        {"a/b.txt", true, true, true, false, true, false},
-        {"x.y.z", true, true, true, true, true, false},
-        {".a", false, true, true, false, true, false},
-        {"a.", false, true, true, true, true, false},
-        {"a..b", false, true, true, true, true, false},
-        {"../a", false, true, true, false, true, false},
-        {"a/../b", false, true, true, false, true, false},
-        {"c:x", false, true, false, false, true, false},
-        {"a*b", false, true, false, false, true, false},
-        {"a?b", false, true, false, false, true, false},
-        {"a\\b", false, true, true, false, true, false},
-        {"host-1.example", true, true, true, true, true, false},
-        {"-a", true, true, true, false, true, false},
-        {"a-", true, true, true, false, true, false},
-        {"a-.b", true, true, true, false, true, false},
-        {"a.-b", true, true, true, true, true, false},
-        {"a_b", true, true, true, false, true, false},
-        {"a b", true, true, false, false, true, false},
-        {"user@x+y", true, true, true, false, true, false},
-        {"Abc123", true, true, true, true, true, true},
-        {"123", true, true, true, true, false, true},
-        {"tab\there", true, false, false, false, true, false},
-        {"\x7F", true, false, false, false, false, false},
-        {"caf\xC3\xA9", true, false, false, false, true, false},
-        {"~!", true, true, false, false, false, false},
-    };
+    } cases[] = {{"", true, true, true, true, false, true},
+                 {"a/b.txt", true, true, true, false, true, false},
+                 {"x.y.z", true, true, true, true, true, false},
+                 {".a", false, true, true, false, true, false},
+                 {"a.", false, true, true, true, true, false},
+                 {"a..b", false, true, true, true, true, false},
+                 {"../a", false, true, true, false, true, false},
+                 {"a/../b", false, true, true, false, true, false},
+                 {"c:x", false, true, false, false, true, false},
+                 {"a*b", false, true, false, false, true, false},
+                 {"a?b", false, true, false, false, true, false},
+                 {"a\\b", false, true, true, false, true, false},
+                 {"host-1.example", true, true, true, true, true, false},
+                 {"-a", true, true, true, false, true, false},
+                 {"a-", true, true, true, false, true, false},
+                 {"a-.b", true, true, true, false, true, false},
+                 {"a.-b", true, true, true, true, true, false},
+                 {"a_b", true, true, true, false, true, false},
+                 {"a b", true, true, false, false, true, false},
+                 {"user@x+y", true, true, true, false, true, false},
+                 {"Abc123", true, true, true, true, true, true},
+                 {"123", true, true, true, true, false, true},
+                 {"tab\there", true, false, false, false, true, false},
+                 {"\x7F", true, false, false, false, false, false},
+                 {"caf\xC3\xA9", true, false, false, false, true, false},
+                 {"~!", true, true, false, false, false, false}};
     for (const auto& c : cases) {
         EXPECT_EQ(issafepath(c.text), c.safepath) << c.text;
         EXPECT_EQ(isprintable(c.text), c.printable) << c.text;
@@ -98,8 +96,7 @@ TEST(CharClass, InPlaceFilters) {
         {"x\xE2\x80\xA9\xE2\x82\xAC\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA\xE2\x80",
          "x\xE2\x80\xA9\xE2\x82\xAC\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA\xE2\x80", "x", "x"},
         {"my-file.b7/x y!", "my-file.b7/x y!", "my-file.b7/x y", "my_file_b7_x_y"},
-        {"a+b,c@d_e\t;<>'\"", "a+b,c@d_e\t;<>'\"", "a+b,c@d_e", "abcd_e"},
-    };
+        {"a+b,c@d_e\t;<>'\"", "a+b,c@d_e\t;<>'\"", "a+b,c@d_e", "abcd_e"}};
     for (const auto& c : cases) {
         std::string t = c.text;
         EXPECT_EQ(stripbidi(&t[0]), static_cast<int>(c.bidi.size()));
@@ -119,19 +116,17 @@ TEST(CharClass, StripQuote) {
         char quote;
         int offset; // where the result points, -1 for text itself
         const char* result;
-    } cases[] = {
-        {" \"abc\"  ", '"', 2, "abc"},
-        {"\"abc", '"', -1, "\"abc"},
-        {"abc\"", '"', -1, "abc\""},
-        {"\"", '"', 1, ""},
-        {"\"   ", '"', 1, "   "},
-        {"   ", '"', 3, ""},
-        {"", '"', 0, ""},
-        {"\"\"", '"', 1, ""},
-        {"'a b'\r\n", '\'', 1, "a b"},
-        {"'a\"", '\'', -1, "'a\""},
-        {"\t\"x\" y\"", '"', 2, "x\" y"},
-    };
+    } cases[] = {{" \"abc\"  ", '"', 2, "abc"},
+                 {"\"abc", '"', -1, "\"abc"},
+                 {"abc\"", '"', -1, "abc\""},
+                 {"\"", '"', 1, ""},
+                 {"\"   ", '"', 1, "   "},
+                 {"   ", '"', 3, ""},
+                 {"", '"', 0, ""},
+                 {"\"\"", '"', 1, ""},
+                 {"'a b'\r\n", '\'', 1, "a b"},
+                 {"'a\"", '\'', -1, "'a\""},
+                 {"\t\"x\" y\"", '"', 2, "x\" y"}};
     for (const auto& c : cases) {
         std::string t = c.text;
         char* r = stripquote(&t[0], c.quote);
@@ -149,12 +144,10 @@ TEST(CharClass, QuoteDoublingIntoBuffer) {
         int count; // -1: quotedup
         int size;
         const char* want;
-    } cases[] = {
-        {"it's", -1, 10, "it''s"}, {"it's", -1, 4, "it"},    {"it's", -1, 5, "it''"},
-        {"''", -1, 5, "''''"},     {"''", -1, 4, "''"},      {"abc", -1, 1, ""},
-        {"abc", -1, 0, nullptr},   {"abc", -1, -3, nullptr}, {"it's", 3, 10, "it''"},
-        {"it's", 0, 10, ""},       {"", 5, 10, ""},          {"ab", 99, 10, "ab"},
-    };
+    } cases[] = {{"it's", -1, 10, "it''s"}, {"it's", -1, 4, "it"},    {"it's", -1, 5, "it''"},
+                 {"''", -1, 5, "''''"},     {"''", -1, 4, "''"},      {"abc", -1, 1, ""},
+                 {"abc", -1, 0, nullptr},   {"abc", -1, -3, nullptr}, {"it's", 3, 10, "it''"},
+                 {"it's", 0, 10, ""},       {"", 5, 10, ""},          {"ab", 99, 10, "ab"}};
     for (const auto& c : cases) {
         char dst[12];
         std::memset(dst, '#', sizeof dst);
@@ -176,27 +169,25 @@ TEST(CharClass, InPlaceEscaping) {
         const char* text;
         int size;
         const char* want;
-    } cases[] = {
-        {false, "a'b", 5, "a''b"},
-        {false, "a'b", 4, "a b"},
-        {false, "''", 4, "'' "},
-        {false, "'x'", 5, "''x "},
-        {false, "'x'", 6, "''x''"},
-        {false, "", 1, ""},
-        {false, "a'b", 0, "a'b"},
-        {true, "a<b", 10, "a&lt;b"},
-        {true, "a<b", 6, "a b"},
-        {true, "a<b", 7, "a&lt;b"},
-        {true, "a\\b", 10, "a\\\\b"},
-        {true, "it's", 6, "it\\'s"},
-        {true, "it's", 5, "it s"},
-        {true, "<>", 10, "&lt;&gt;"},
-        {true, "<>", 6, "&lt; "},
-        {true, "'<", 5, "\\' "},
-        {true, "a<b", -1, "a<b"},
-        // A text already longer than its size keeps no unescaped character.
-        {true, "a<'b", 2, "a  b"},
-    };
+    } cases[] = {{false, "a'b", 5, "a''b"},
+                 {false, "a'b", 4, "a b"},
+                 {false, "''", 4, "'' "},
+                 {false, "'x'", 5, "''x "},
+                 {false, "'x'", 6, "''x''"},
+                 {false, "", 1, ""},
+                 {false, "a'b", 0, "a'b"},
+                 {true, "a<b", 10, "a&lt;b"},
+                 {true, "a<b", 6, "a b"},
+                 {true, "a<b", 7, "a&lt;b"},
+                 {true, "a\\b", 10, "a\\\\b"},
+                 {true, "it's", 6, "it\\'s"},
+                 {true, "it's", 5, "it s"},
+                 {true, "<>", 10, "&lt;&gt;"},
+                 {true, "<>", 6, "&lt; "},
+                 {true, "'<", 5, "\\' "},
+                 {true, "a<b", -1, "a<b"},
+                 // A text already longer than its size keeps no unescaped character.
+                 {true, "a<'b", 2, "a  b"}};
     for (const auto& c : cases) {
         char buf[16] = {};
         std::strcpy(buf, c.text);
@@ -210,14 +201,12 @@ TEST(CharClass, UrlEncoding) {
     struct Case {
         const char* text;
         const char* want;
-    } cases[] = {
-        {"a b&c~", "a+b%26c~"},
-        {"\xE9", "%E9"},
-        {"", ""},
-        {"AZaz09-._", "AZaz09-._"},
-        {"/?=%+\n", "%2F%3F%3D%25%2B%0A"},
-        {"\x01\x7F\xFF", "%01%7F%FF"},
-    };
+    } cases[] = {{"a b&c~", "a+b%26c~"},
+                 {"\xE9", "%E9"},
+                 {"", ""},
+                 {"AZaz09-._", "AZaz09-._"},
+                 {"/?=%+\n", "%2F%3F%3D%25%2B%0A"},
+                 {"\x01\x7F\xFF", "%01%7F%FF"}};
     for (const auto& c : cases) {
         int len = -1;
         char* r = urlencode(c.text, len);

@@ -91,14 +91,12 @@ TEST(Digits, HexPairsToBytes) {
         const char* src;
         int rc;
         std::string bytes;
-    } cases[] = {
-        {"4a4B", 0, "\x4A\x4B"},
-        {"abc", -1, ""},
-        {"", 0, ""},
-        {"zz", 0, std::string(1, '\0')},
-        {"00ff", 0, std::string("\x00\xFF", 2)},
-        {"f", -1, ""},
-    };
+    } cases[] = {{"4a4B", 0, "\x4A\x4B"},
+                 {"abc", -1, ""},
+                 {"", 0, ""},
+                 {"zz", 0, std::string(1, '\0')},
+                 {"00ff", 0, std::string("\x00\xFF", 2)},
+                 {"f", -1, ""}};
     for (const auto& c : cases) {
         char out[8];
         std::memset(out, '#', sizeof out);
@@ -117,35 +115,33 @@ TEST(Digits, HexToBinaryInPlace) {
         int rc;
         int outlen;
         std::string bytes; // expected decoded bytes, or the expected unchanged text
-    } cases[] = {
-        {"12 3", -1, false, -1, 0, "12 3"},
-        {"12 3", -1, true, 0, 4, "12 3"},
-        {"0x1234", -1, false, 0, 2, "\x12\x34"},
-        {"0X1234", -1, false, 0, 2, "\x12\x34"},
-        {"de:ad-be ef", -1, false, 0, 4, "\xDE\xAD\xBE\xEF"},
-        {"0x0A:FF", -1, false, 0, 2, "\x0A\xFF"},
-        {"0a ff", -1, false, 0, 2, "\x0A\xFF"},
-        {"\t0a\r\nff", -1, false, 0, 2, "\x0A\xFF"},
-        {"", -1, false, 0, 0, ""},
-        {"12zz", -1, false, -1, 0, "12zz"},
-        {"12zz", -1, true, 0, 4, "12zz"},
-        // Only the first len bytes are validated; decoding runs to the NUL
-        // and skips what is not a digit.
-        {"12zz", 2, false, 0, 1, "\x12"},
-        {"12zz34", 2, false, 0, 2, "\x12\x34"},
-        // A len past the terminator is held to the text.
-        {"12zz", 100, true, 0, 4, "12zz"},
-        {"0x", -1, false, 0, 0, ""},
-        // A prefix is taken once, and only before the first digit: a later
-        // "0x" must not pass the check and then decode as a digit.
-        {"0x0x12", -1, false, -1, 0, "0x0x12"},
-        {"120x34", -1, false, -1, 0, "120x34"},
-        {"ab:0x12", -1, false, -1, 0, "ab:0x12"},
-        {" 0x12", -1, false, 0, 1, "\x12"},
-        // len 0 skips validation: the digits are decoded, the odd one dropped.
-        {"123", 0, false, 0, 1, "\x12"},
-        {"00x12", 0, false, 0, 2, std::string("\x00\x12", 2)},
-    };
+    } cases[] = {{"12 3", -1, false, -1, 0, "12 3"},
+                 {"12 3", -1, true, 0, 4, "12 3"},
+                 {"0x1234", -1, false, 0, 2, "\x12\x34"},
+                 {"0X1234", -1, false, 0, 2, "\x12\x34"},
+                 {"de:ad-be ef", -1, false, 0, 4, "\xDE\xAD\xBE\xEF"},
+                 {"0x0A:FF", -1, false, 0, 2, "\x0A\xFF"},
+                 {"0a ff", -1, false, 0, 2, "\x0A\xFF"},
+                 {"\t0a\r\nff", -1, false, 0, 2, "\x0A\xFF"},
+                 {"", -1, false, 0, 0, ""},
+                 {"12zz", -1, false, -1, 0, "12zz"},
+                 {"12zz", -1, true, 0, 4, "12zz"},
+                 // Only the first len bytes are validated; decoding runs to the NUL
+                 // and skips what is not a digit.
+                 {"12zz", 2, false, 0, 1, "\x12"},
+                 {"12zz34", 2, false, 0, 2, "\x12\x34"},
+                 // A len past the terminator is held to the text.
+                 {"12zz", 100, true, 0, 4, "12zz"},
+                 {"0x", -1, false, 0, 0, ""},
+                 // A prefix is taken once, and only before the first digit: a later
+                 // "0x" must not pass the check and then decode as a digit.
+                 {"0x0x12", -1, false, -1, 0, "0x0x12"},
+                 {"120x34", -1, false, -1, 0, "120x34"},
+                 {"ab:0x12", -1, false, -1, 0, "ab:0x12"},
+                 {" 0x12", -1, false, 0, 1, "\x12"},
+                 // len 0 skips validation: the digits are decoded, the odd one dropped.
+                 {"123", 0, false, 0, 1, "\x12"},
+                 {"00x12", 0, false, 0, 2, std::string("\x00\x12", 2)}};
     for (const auto& c : cases) {
         std::string text = c.text;
         int len = c.len < 0 ? static_cast<int>(text.size()) : c.len;
@@ -175,29 +171,27 @@ TEST(Digits, PositionalTexts) {
     auto b64 = [](char* b, int64_t v) { return int2b64(b, static_cast<int32_t>(v)); };
     auto l64 = [](char* b, int64_t v) { return long2b64(b, v); };
     auto b128 = [](char* b, int64_t v) { return int2b128(b, static_cast<int32_t>(v)); };
-    const Case cases[] = {
-        {hex, 0, "0"},
-        {hex, 255, "FF"},
-        {hex, 0xFFFFFFFF, "FFFFFFFF"},
-        {hex, 0x1000, "1000"},
-        {b64, 0, "0"},
-        {b64, 63, "_"},
-        {b64, 64, "10"},
-        {b64, -1, "-1"},
-        {b64, 10, "a"},
-        {b64, 11, "A"},
-        {b64, INT32_MAX, "1_____"},
-        {b64, INT32_MIN, "-200000"},
-        {l64, INT64_MAX, "7__________"},
-        {l64, INT64_MIN, "-80000000000"},
-        {l64, -64, "-10"},
-        {b128, 0, "!"},
-        {b128, 128, "\x40\x21"},
-        {b128, 76, "\t"},
-        {b128, 127, "\xE6"},
-        {b128, -129, "-@@"},
-        {b128, INT32_MIN, "-(!!!!"},
-    };
+    const Case cases[] = {{hex, 0, "0"},
+                          {hex, 255, "FF"},
+                          {hex, 0xFFFFFFFF, "FFFFFFFF"},
+                          {hex, 0x1000, "1000"},
+                          {b64, 0, "0"},
+                          {b64, 63, "_"},
+                          {b64, 64, "10"},
+                          {b64, -1, "-1"},
+                          {b64, 10, "a"},
+                          {b64, 11, "A"},
+                          {b64, INT32_MAX, "1_____"},
+                          {b64, INT32_MIN, "-200000"},
+                          {l64, INT64_MAX, "7__________"},
+                          {l64, INT64_MIN, "-80000000000"},
+                          {l64, -64, "-10"},
+                          {b128, 0, "!"},
+                          {b128, 128, "\x40\x21"},
+                          {b128, 76, "\t"},
+                          {b128, 127, "\xE6"},
+                          {b128, -129, "-@@"},
+                          {b128, INT32_MIN, "-(!!!!"}};
     for (const auto& c : cases) {
         char buf[16];
         std::memset(buf, '#', sizeof buf);
@@ -253,28 +247,26 @@ TEST(Digits, DecimalToDouble) {
         const char* text;
         int rc;
         double want;
-    } cases[] = {
-        {"  -12.5  ", 0, -12.5},
-        {"3", 0, 3.0},
-        {"", -1, 0.0},
-        {"+", -1, 0.0},
-        {"1e5", -1, 0.0},
-        {"abc", -1, 0.0},
-        {"1.5.7", 0, 1.5},
-        {"12 .x", 0, 12.0},
-        {".", 0, 0.0},
-        {"+7.25", 0, 7.25},
-        {"1,5", -1, 0.0},
-        {"   ", -1, 0.0},
-        {"\t42\n", 0, 42.0},
-        {"12x", -1, 0.0},
-        {"0.1", 0, 0.1},
-        {"-.5", 0, -0.5},
-        // Long fractions: the divisor must not overflow.
-        {"0.1234567890123", 0, 0.1234567890123},
-        {"3.14159265358979323846", 0, 3.14159265358979323846},
-        {"0.0000000000000000000001", 0, 1e-22},
-    };
+    } cases[] = {{"  -12.5  ", 0, -12.5},
+                 {"3", 0, 3.0},
+                 {"", -1, 0.0},
+                 {"+", -1, 0.0},
+                 {"1e5", -1, 0.0},
+                 {"abc", -1, 0.0},
+                 {"1.5.7", 0, 1.5},
+                 {"12 .x", 0, 12.0},
+                 {".", 0, 0.0},
+                 {"+7.25", 0, 7.25},
+                 {"1,5", -1, 0.0},
+                 {"   ", -1, 0.0},
+                 {"\t42\n", 0, 42.0},
+                 {"12x", -1, 0.0},
+                 {"0.1", 0, 0.1},
+                 {"-.5", 0, -0.5},
+                 // Long fractions: the divisor must not overflow.
+                 {"0.1234567890123", 0, 0.1234567890123},
+                 {"3.14159265358979323846", 0, 3.14159265358979323846},
+                 {"0.0000000000000000000001", 0, 1e-22}};
     for (const auto& c : cases) {
         double out = 99.0;
         EXPECT_EQ(str2double(c.text, out), c.rc) << c.text;
@@ -290,6 +282,8 @@ TEST(Digits, DecimalToDouble) {
     std::string longfrac = "1." + std::string(400, '5');
     EXPECT_EQ(str2double(longfrac.c_str(), out), 0);
     EXPECT_NEAR(out, 1.5555555555555556, 1e-15);
+    EXPECT_EQ(str2double("1234567890123456.5", out), 0);
+    EXPECT_EQ(out, 1234567890123456.5);
     EXPECT_EQ(str2double(("2." + std::string(30, '0') + "1").c_str(), out), 0);
     EXPECT_EQ(out, 2.0);
     std::string tiny = "0." + std::string(400, '0') + "1";
@@ -319,12 +313,12 @@ TEST(Digits, NumberTests) {
         const char* text;
         bool numeric;
         bool digits;
-    } cases[] = {
-        {"", true, true},       {"-5", true, false},   {"5-5", true, false},  {"- 5", true, false},
-        {"1.2.3", true, false}, {"  ", true, false},   {"-", false, false},   {"5-", false, false},
-        {"--5", false, false},  {"1,5", false, false}, {"+1", false, false},  {"0123", true, true},
-        {"\t9", true, false},   {"12a", false, false}, {"-.-1", true, false}, {"- -", false, false},
-    };
+    } cases[] = {{"", true, true},      {"-5", true, false},    {"5-5", true, false},
+                 {"- 5", true, false},  {"1.2.3", true, false}, {"  ", true, false},
+                 {"-", false, false},   {"5-", false, false},   {"--5", false, false},
+                 {"1,5", false, false}, {"+1", false, false},   {"0123", true, true},
+                 {"\t9", true, false},  {"12a", false, false},  {"-.-1", true, false},
+                 {"- -", false, false}};
     for (const auto& c : cases) {
         EXPECT_EQ(isnumeric(c.text), c.numeric) << c.text;
         EXPECT_EQ(onlydigits(c.text), c.digits) << c.text;
@@ -340,8 +334,7 @@ TEST(Digits, MacAddresses) {
         {"00:1a:2B-3c:4d:5e0", false}, {"00:1a:2B-3c:4d:5", false},  {"001a.2b3c.4d5e0", false},
         {"001a.2b3c.4d5", false},      {"001A2B3C4D5E0", false},     {"001A2B3C4D5", false},
         {"00.1a:2B:3c:4d:5e", false},  {"001a:2b3c:4d5e", false},    {"001a.2b3c.4g5e", false},
-        {"00:1a:2B:3c:4d:5g", false},  {"00:1a:2B::c:4d:5e", false}, {"", false},
-    };
+        {"00:1a:2B:3c:4d:5g", false},  {"00:1a:2B::c:4d:5e", false}, {"", false}};
     for (const auto& c : forms) EXPECT_EQ(ismacaddr(c.text), c.mac) << c.text;
     EXPECT_FALSE(ismacaddr(nullptr));
 
@@ -354,8 +347,7 @@ TEST(Digits, MacAddresses) {
         {"00:1A:2B:3C:4D:5E", "001a.2b3c.4d5f", false}, {"00:1A:2B:3C:4D:5", "001a2b3c4d5e", false},
         {"001a2b3c4d5", "001a2b3c4d5", false},          {"001a2b3c4d5e77", "001a2b3c4d5e77", false},
         {"001a2b3c4d5e", "001a2b3c4d5eXYZ", true},      {"", "", false},
-        {"zz1a2b3c4d5e", "zz1a2b3c4d5e", false},
-    };
+        {"zz1a2b3c4d5e", "zz1a2b3c4d5e", false}};
     for (const auto& p : pairs) EXPECT_EQ(macequal(p.a, p.b), p.equal) << p.a << " " << p.b;
 }
 
