@@ -51,9 +51,9 @@ TEST(Rounding, SplitsAmountIntoBaseAndSurcharge) {
         {0.07, 1.0, 0.04, 0.04},
         // 1.03 / 3 -> 0.34 and 0.69 (2 * 0.3433..): sum 1.03.
         {1.03, 2.0, 0.34, 0.69},
-        // The surcharge comes from the unrounded base (0.1344.. * 0.19 =
-        // 0.0255..), not from the rounded 0.13 (0.0247).
-        {0.16, 0.19, 0.13, 0.03},
+        // The surcharge comes from the unrounded base: 0.0252.. * 0.19 =
+        // 0.0047.., where the rounded base 0.03 would give 0.0057 and a cent.
+        {0.03, 0.19, 0.03, 0.00},
         // Rounding away from zero overshoots a negative amount: a cent is
         // given back on the surcharge.
         {-0.07, 1.0, -0.04, -0.03},
