@@ -52,13 +52,15 @@ bool samewall(const struct tm& a, const struct tm& b) {
 // A wall-clock time repeated when the clocks go back has two instants, and
 // which one mktime picks for flag -1 depends on its earlier calls. Take the
 // earlier one, so that a day or a period never starts after a time it holds.
-time_t earliest(time_t t, struct tm* tm, const struct tm& kept) {
-    struct tm other = kept;
-    other.tm_isdst = tm->tm_isdst > 0 ? 0 : 1;
-    time_t u = mktime(&other);
-    if (u == static_cast<time_t>(-1) || u >= t || other.tm_isdst == tm->tm_isdst ||
-        !samewall(other, *tm))
-        return t;
+// The earlier instant, if any, lies under the offset in force before the change,
+// which a probe one day back finds.
+time_t earliest(time_t t, struct tm* tm) {
+    struct tm before, other;
+    if (t < INT64_MIN + 86400) return t;
+    time_t probe = t - 86400;
+    if (localtime_r(&probe, &before) == nullptr || before.tm_gmtoff <= tm->tm_gmtoff) return t;
+    time_t u = t - (before.tm_gmtoff - tm->tm_gmtoff);
+    if (localtime_r(&u, &other) == nullptr || !samewall(other, *tm)) return t;
     *tm = other;
     return u;
 }
@@ -83,7 +85,7 @@ int64_t safemktime(struct tm* tm) {
     time_t t = mktime(tm);
     if (t == static_cast<time_t>(-1)) return -1;
     if (tm->tm_hour == kept.tm_hour && tm->tm_min == kept.tm_min) {
-        if (kept.tm_isdst == -1) t = earliest(t, tm, kept);
+        if (kept.tm_isdst == -1) t = earliest(t, tm);
         return t;
     }
     // The wall clock moved although every field was in range: the time lies in
