@@ -77,41 +77,50 @@ TEST(Ipv6Parse, AcceptedTexts) {
     }
 }
 
+// Every refused text leaves zeroes. The C library refuses them too, except
+// for eight colons with a "::" standing for one group, which is always refused
+// here.
 TEST(Ipv6Parse, RefusedTextsLeaveZeroes) {
     const char* cases[] = {
         "",
         "1.2.3.4",
         "1:2:3:4:5:6:7:8:9",
-        "::1:2:3:4:5:6:7",
         "1::2::3",
         "1:::2",
+        ":::",
         ":::1",
         "00001::",
         "::12345",
         "fe80::1%eth0",
+        "fe80::1%1",
         "[::1]",
         " ::1",
         "::1 ",
+        "+::1",
+        "::-1",
+        "::g",
         "1:2:3",
+        "1:2:3:4:5:6:7",
         "1:",
         ":",
         "1:2:",
-        "::1.2",
+        "1:2:3:4:5:6:7:8::",
+        "::1:2:3:4:5:6:7:8",
         "1:2:3:4:5:6:7:1.2.3.4",
         ":1:2:3:4:5:6:7",
         "::1.2.3.x",
         "::ffff:1.2.3.4.5",
+        "::256.1.1.1",
         "::1.2.3.4:1",
         "::1.2.3.4.",
         "::.1.2.3",
         "1.2.3.4::",
         "::1234567890123456",
-        "g::",
-        "-1::",
-        "::1:",
+        "::ffff:1.2.3.4x",
         // A single leading colon would otherwise read as the all-zero address.
         ":1",
         ":1:2",
+        ":1::",
         // A short group going on with '.' is neither hex nor an IPv4 part.
         "1:2:3:4:5:6:7:8.9",
         "::1.2",
@@ -119,6 +128,13 @@ TEST(Ipv6Parse, RefusedTextsLeaveZeroes) {
         "1.2::3",
     };
     for (const char* text : cases) {
+        int rc;
+        unsigned char lib[16];
+        EXPECT_EQ(parsed(text, rc), zeros) << text;
+        EXPECT_EQ(rc, -1) << text;
+        EXPECT_EQ(inet_pton(AF_INET6, text, lib), 0) << text;
+    }
+    for (const char* text : {"::1:2:3:4:5:6:7", "1:2:3:4:5:6:7::"}) {
         int rc;
         EXPECT_EQ(parsed(text, rc), zeros) << text;
         EXPECT_EQ(rc, -1) << text;
@@ -204,43 +220,6 @@ TEST(Ipv6Agreement, GeneratedAddressesMatchCLibrary) {
         ++compared;
     }
     EXPECT_GT(compared, 3000);
-}
-
-TEST(Ipv6Agreement, MalformedTextsRefusedLikeCLibrary) {
-    const char* cases[] = {
-        "",
-        ":",
-        ":::",
-        "1:",
-        ":1",
-        ":1::",
-        "1::2::3",
-        "1:::2",
-        "12345::",
-        "::12345",
-        "1:2:3:4:5:6:7",
-        "1:2:3:4:5:6:7:8:9",
-        "::1:2:3:4:5:6:7:8",
-        "1:2:3:4:5:6:7:8::",
-        "::1.2.3.4.5",
-        "::256.1.1.1",
-        "::1.2.3.4:5",
-        "1.2.3.4",
-        "fe80::1%1",
-        "[::1]",
-        "::g",
-        "::1 ",
-        "+::1",
-        "::-1",
-        "1::2:3:4:5:6:7:8:9",
-        "::ffff:1.2.3.4x",
-    };
-    for (const char* text : cases) {
-        unsigned char ours[16], lib[16];
-        EXPECT_EQ(inet_pton(AF_INET6, text, lib), 0) << text;
-        EXPECT_EQ(str2ipv6addr(text, ours), -1) << text;
-        EXPECT_EQ(std::memcmp(ours, zeros.data(), 16), 0) << text;
-    }
 }
 
 // Texts the C library wrote, damaged at random. Outside the forms where this

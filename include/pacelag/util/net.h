@@ -66,7 +66,7 @@ char hexpair(char hi, char lo);
 int str2ipv4range(const char* pattern, uint32_t* low, uint32_t* high);
 bool ipv4match(const char* pattern, uint32_t addr);
 // Address with an optional "/n" (0..128, default 128). -1 with prefixlen 128
-// and addr zero on failure. text is briefly cut at its '/' and put back.
+// and addr zero on failure. text is only read.
 int str2ipv6prefix(char* text, unsigned char* prefixlen, unsigned char addr[16]);
 // Network-order inclusive range; "::" alone is every address. -1 with both
 // ends zero on failure.
