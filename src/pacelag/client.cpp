@@ -1,0 +1,102 @@
+// The client loop: connect once, then once per interval drain the echoes, build
+// a time-stamped test message and send it without ever blocking. A message that
+// finds the send queue full is dropped whole; one that went out in part is
+// finished with back-off sleeps.
+#include "pacing.h"
+
+#include "pacelag/util.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <netdb.h>
+#include <sys/socket.h>
+
+namespace {
+// Reports a failed set-up step, followed by the empty line the loop always
+// leaves after an error, and releases the socket.
+int setupfailed(int fd) {
+    say("\n");
+    closefd(fd);
+    return -1;
+}
+} // namespace
+
+int pacelag_client(const addrinfo* entry, const char* host, int port, int buflen, int padlen,
+                   int rate, bool& stop) {
+    UTIL_CHECK(entry != nullptr);
+    UTIL_CHECK(host != nullptr);
+    UTIL_CHECK(padlen >= 0 && padlen <= 4000);
+
+    int64_t interval = 0;
+    int cadence = 1;
+    compute_pacing(rate, interval, cadence);
+    const int64_t backoff = interval / 2;
+
+    int fd = socket(entry->ai_family, SOCK_STREAM, 6);
+    if (fd < 0) {
+        say("[ERROR] Socket allocation failed: %s\n", lasterrtext());
+        return setupfailed(-1);
+    }
+    // Blocking on purpose; a stop signal interrupts it (the handler is
+    // installed without SA_RESTART) and takes the failure path below.
+    if (stopped(stop)) {
+        closefd(fd);
+        return 0;
+    }
+    if (connect(fd, entry->ai_addr, entry->ai_addrlen) != 0) {
+        const char* why = lasterrtext();
+        say("[ERROR] connect failed to %s on port %d: %s\n", host, port, why);
+        return setupfailed(fd);
+    }
+    if (buflen > 0 && setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buflen, sizeof buflen) < 0) {
+        const char* why = lasterrtext();
+        say("[ERROR] Failed to set send buffer to %d: %s\n", buflen, why);
+        return setupfailed(fd);
+    }
+    if (setblocking(fd, false) != 0) {
+        const char* why = lasterrtext();
+        say("[ERROR] Failed to make socket nonblocking: %s\n", why);
+        return setupfailed(fd);
+    }
+
+    char buffer[4096];
+    uint32_t count = 0;
+    while (!stopped(stop)) {
+        // Echoes only need to leave the receive queue; what the drain finds,
+        // including errors and end of stream, does not matter here.
+        (void)recv(fd, buffer, sizeof buffer, 0);
+
+        sleepns(interval);
+
+        int len = snprintf(buffer, sizeof buffer, "%lld", static_cast<long long>(time(nullptr)));
+        memset(buffer + len, '#', static_cast<size_t>(padlen));
+        len += padlen;
+
+        int sent = 0;
+        while (sent < len && !stopped(stop)) {
+            // MSG_NOSIGNAL: a vanished peer must come back as EPIPE, not kill us.
+            ssize_t n = send(fd, buffer + sent, static_cast<size_t>(len - sent), MSG_NOSIGNAL);
+            if (n >= 0) {
+                sent += static_cast<int>(n);
+                continue;
+            }
+            int err = lasterror();
+            if (err == EAGAIN || err == EWOULDBLOCK) {
+                if (sent == 0) break; // the queue is full: drop this message whole
+                sleepns(backoff);
+            } else if (err != EINTR) {
+                say("\n[ERROR] send failed: %s\n", errtext(err));
+                return setupfailed(fd);
+            }
+        }
+
+        if (count % static_cast<uint32_t>(cadence) == 0) say(sent == len ? "#" : ".");
+        ++count;
+    }
+
+    say("\n");
+    closefd(fd);
+    return 0;
+}
