@@ -19,6 +19,16 @@ int64_t floordiv(int64_t a, int64_t b) {
     return a >= 0 ? a / b : -((-a + b - 1) / b);
 }
 
+// Local midnight of T's date, T normalised to it. The time of day is set
+// afresh for every conversion: a midnight that falls in a gap comes back as
+// the first time of that day (01:00, say), which must not carry into the next
+// month's conversion.
+int64_t midnight(struct tm* T) {
+    T->tm_hour = T->tm_min = T->tm_sec = 0;
+    T->tm_isdst = -1;
+    return safemktime(T);
+}
+
 } // namespace
 
 int daysbetween(int64_t a, int64_t b, int& days) {
@@ -68,14 +78,22 @@ int monthsbetween(int64_t a, int64_t b, int& months, int& days) {
         M.tm_mon = static_cast<int>(target - year * 12);
         int L = 0;
         for (;;) {
-            // Day 0 is the last day of the month before: each pass moves one month back.
+            // Day 0 is the last day of the month before: each pass moves one
+            // month back. A's time of day is set afresh, as a conversion in a
+            // gap moves it.
             M.tm_mday = 0;
+            M.tm_hour = A.tm_hour;
+            M.tm_min = A.tm_min;
+            M.tm_sec = A.tm_sec;
             M.tm_isdst = -1;
             int64_t t = safemktime(&M);
             L = M.tm_mday;
             if (t == -1) result = -1;
             if (!alast && L > A.tm_mday) {
                 M.tm_mday = A.tm_mday;
+                M.tm_hour = A.tm_hour;
+                M.tm_min = A.tm_min;
+                M.tm_sec = A.tm_sec;
                 M.tm_isdst = -1;
                 t = safemktime(&M);
                 if (t == -1) {
@@ -105,45 +123,36 @@ int monthsbetween(int64_t a, int64_t b, int& months, int& days) {
 int cycleperiod(int64_t t, int cycleday, int64_t& start, int64_t& end) {
     struct tm T;
     if (localtm(&T, t) == nullptr) return -1;
-    T.tm_hour = T.tm_min = T.tm_sec = 0;
     const int d = T.tm_mday, b = cycleday;
     int64_t s, e;
     if (b <= 28) {
-        T.tm_isdst = -1;
         if (d < b) T.tm_mon -= 1;
         T.tm_mday = b;
-        s = safemktime(&T);
+        s = midnight(&T);
         T.tm_mon += 1;
-        T.tm_isdst = -1;
-        e = safemktime(&T);
+        e = midnight(&T);
     } else {
         // A cycle day beyond a month's length falls on that month's last day.
         T.tm_mon += 1;
         T.tm_mday = 0;
-        T.tm_isdst = -1;
-        if (safemktime(&T) == -1) return -1;
+        if (midnight(&T) == -1) return -1;
         const int last = std::min(b, T.tm_mday);
         if (d >= last) {
             T.tm_mday = last;
-            T.tm_isdst = -1;
-            s = safemktime(&T);
+            s = midnight(&T);
             T.tm_mon += 2;
             T.tm_mday = 0;
-            T.tm_isdst = -1;
-            if (safemktime(&T) == -1) return -1;
+            if (midnight(&T) == -1) return -1;
             T.tm_mday = std::min(b, T.tm_mday);
         } else {
             T.tm_mday = 0;
-            T.tm_isdst = -1;
-            if (safemktime(&T) == -1) return -1;
+            if (midnight(&T) == -1) return -1;
             T.tm_mday = std::min(b, T.tm_mday);
-            T.tm_isdst = -1;
-            s = safemktime(&T);
+            s = midnight(&T);
             T.tm_mon += 1;
             T.tm_mday = last;
         }
-        T.tm_isdst = -1;
-        e = safemktime(&T);
+        e = midnight(&T);
     }
     if (s == -1 || e == -1) return -1;
     start = s;

@@ -65,6 +65,19 @@ time_t earliest(time_t t, struct tm* tm) {
     return u;
 }
 
+// t is a reading of a missing wall-clock time. When t lies before the gap,
+// the reading with the earlier offset is t moved on by the size of the jump.
+time_t aftergap(time_t t, struct tm* tm) {
+    struct tm after;
+    if (t > INT64_MAX - 86400) return t;
+    time_t probe = t + 86400;
+    if (localtime_r(&probe, &after) == nullptr || after.tm_gmtoff <= tm->tm_gmtoff) return t;
+    time_t u = t + (after.tm_gmtoff - tm->tm_gmtoff);
+    if (localtime_r(&u, &after) == nullptr) return t;
+    *tm = after;
+    return u;
+}
+
 } // namespace
 
 struct tm* utctm(struct tm* out, int64_t t) {
@@ -92,9 +105,17 @@ int64_t safemktime(struct tm* tm) {
     // a gap. How mktime places such a time varies, so read it as standard time.
     if (kept.tm_isdst == -1 && kept.tm_hour >= 0 && kept.tm_hour <= 23 && kept.tm_min >= 0 &&
         kept.tm_min <= 59 && kept.tm_sec >= 0 && kept.tm_sec <= 59) {
+        const struct tm first = *tm;
         *tm = kept;
         tm->tm_isdst = 0;
-        return mktime(tm);
+        time_t u = mktime(tm);
+        if (u != static_cast<time_t>(-1)) return u;
+        // mktime refuses the standard-time reading when the gap comes from a
+        // change of the standard offset itself. Read the time with the offset
+        // in force before the gap instead, as standard time does for a
+        // daylight-saving gap, rather than fail on a valid time.
+        *tm = first;
+        return aftergap(t, tm);
     }
     return t;
 }

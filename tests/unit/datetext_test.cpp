@@ -4,56 +4,26 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <random>
-#include <string>
+
+#include "localzone.h"
 
 namespace {
-
-const char* const kZones[] = {"UTC", "Europe/Berlin", "America/New_York", "Asia/Kolkata",
-                              "Australia/Lord_Howe"};
-
-// Sets TZ for the scope and restores the previous value afterwards.
-class Zone {
-  public:
-    explicit Zone(const char* zone) {
-        const char* old = getenv("TZ");
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~Zone() {
-        if (had_)
-            setenv("TZ", old_.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-  private:
-    bool had_ = false;
-    std::string old_;
-};
 
 typedef int (*Writer)(int64_t, char*, int);
 
 struct Form {
-    const char* name;
     Writer write;
+    int (*now)(char*, int);
     int smallest;
     bool utc;
     const char* pattern; // the same text by strftime
-};
-
-const Form kForms[] = {
-    {"gmtdate", gmtdate, 32, true, "%a, %d %b %Y %H:%M:%S GMT"},
-    {"asctimetext", asctimetext, 27, false, "%a %b %d %H:%M:%S %Y"},
-    {"shorttimetext", shorttimetext, 23, false, "%b %d %H:%M:%S %Y"},
-    {"maildate", maildate, 34, false, "%a, %d %b %Y %H:%M:%S %z"},
+} const kForms[] = {
+    {gmtdate, gmtdatenow, 32, true, "%a, %d %b %Y %H:%M:%S GMT"},
+    {asctimetext, asctimetextnow, 27, false, "%a %b %d %H:%M:%S %Y"},
+    {shorttimetext, shorttimetextnow, 23, false, "%b %d %H:%M:%S %Y"},
+    {maildate, maildatenow, 34, false, "%a, %d %b %Y %H:%M:%S %z"},
 };
 
 std::string reference(const Form& f, int64_t t) {
@@ -70,39 +40,33 @@ std::string reference(const Form& f, int64_t t) {
 
 } // namespace
 
-TEST(DateText, FixedInstantInAZoneOneHourEast) {
-    Zone z("<+01>-1");
+TEST(DateText, SizesAndFailures) {
+    Zone z("<+01>-1");           // one hour east, no daylight saving
     const int64_t t = 784111777; // 1994-11-06 08:49:37 UTC
     const char* expected[] = {"Sun, 06 Nov 1994 08:49:37 GMT", "Sun Nov 06 09:49:37 1994",
                               "Nov 06 09:49:37 1994", "Sun, 06 Nov 1994 09:49:37 +0100"};
     for (int i = 0; i < 4; ++i) {
         const Form& f = kForms[i];
         char buf[64];
-        // The smallest size works; one byte less is refused with the empty text.
         memset(buf, 'x', sizeof buf);
-        EXPECT_EQ(f.write(t, buf, f.smallest), 0) << f.name;
+        EXPECT_EQ(f.write(t, buf, f.smallest), 0) << i;
         EXPECT_STREQ(buf, expected[i]);
-        EXPECT_EQ(static_cast<int>(strlen(buf)), f.smallest - 3) << f.name;
+        // One byte less is refused with the empty text.
         memset(buf, 'x', sizeof buf);
-        EXPECT_EQ(f.write(t, buf, f.smallest - 1), -1) << f.name;
-        EXPECT_STREQ(buf, "");
-        EXPECT_EQ(buf[1], 'x') << f.name;
-        // A zero size is refused without touching the buffer.
+        EXPECT_EQ(f.write(t, buf, f.smallest - 1), -1) << i;
+        EXPECT_EQ(buf[0] == '\0' && buf[1] == 'x', true) << i;
+        // No bytes at all: nothing is written.
         memset(buf, 'x', sizeof buf);
         EXPECT_EQ(f.write(t, buf, 0), -1);
         EXPECT_EQ(buf[0], 'x');
         // A time that cannot be broken down.
-        memset(buf, 'x', sizeof buf);
-        EXPECT_EQ(f.write(INT64_MAX, buf, sizeof buf), -1) << f.name;
+        EXPECT_EQ(f.write(INT64_MAX, buf, sizeof buf), -1) << i;
         EXPECT_STREQ(buf, "");
+        // The current time.
+        int64_t before = time(nullptr);
+        ASSERT_EQ(f.now(buf, sizeof buf), 0);
+        EXPECT_TRUE(buf == reference(f, before) || buf == reference(f, time(nullptr))) << buf;
     }
-}
-
-TEST(DateText, MonthNames) {
-    const char* expected = "JanFebMarAprMayJunJulAugSepOctNovDecSunMonTueWedThuFriSat";
-    std::string all;
-    for (const char* name : monthnames) all += name;
-    EXPECT_EQ(all, expected);
 }
 
 // Random times from 1970 to 2100 and every half hour of the months with
@@ -112,61 +76,50 @@ TEST(DateText, AgreesWithStrftime) {
     std::uniform_int_distribution<int64_t> any(0, 4102444800LL - 1);
     int64_t samples[3000];
     for (int64_t& s : samples) s = any(rng);
-    const int months[] = {3, 4, 10, 11};
     for (const char* zone : kZones) {
         Zone z(zone);
-        int checked = 0;
         auto check = [&](int64_t t) {
             for (const Form& f : kForms) {
                 char buf[40];
-                ASSERT_EQ(f.write(t, buf, sizeof buf), 0) << f.name << " " << t;
-                ASSERT_EQ(std::string(buf), reference(f, t)) << zone << " " << f.name << " " << t;
+                ASSERT_EQ(f.write(t, buf, sizeof buf), 0) << f.pattern << " " << t;
+                ASSERT_EQ(buf, reference(f, t)) << zone << " " << t;
             }
-            ++checked;
         };
         for (int64_t t : samples) check(t);
-        for (int month : months) {
-            struct tm first = {};
-            first.tm_year = 2024 - 1900;
-            first.tm_mon = month - 1;
-            first.tm_mday = 1;
-            first.tm_isdst = -1;
-            int64_t from = mktime(&first);
-            for (int64_t t = from - 1; t < from + 31 * 86400; t += 1800) check(t);
-        }
-        EXPECT_GT(checked, 8000);
+        for (int month : {20240301, 20240401, 20241001, 20241101})
+            for (int64_t t = at(month) - 1, end = t + 31 * 86400; t < end; t += 1800) check(t);
     }
 }
 
 // Years past four characters: the text is written whole or not at all.
 TEST(DateText, LongYearsNeverOverrunTheBuffer) {
     Zone z("UTC");
+    const int64_t y10000 = 253402300800LL, y1e9 = 31556889832780800LL;
     struct Case {
         Writer write;
         int64_t t;
         int size;
         const char* expected; // "" for a refusal
     } cases[] = {
-        {gmtdate, 253402300799LL, 32, "Fri, 31 Dec 9999 23:59:59 GMT"},
-        {gmtdate, 253402300800LL, 32, "Sat, 01 Jan 10000 00:00:00 GMT"},
-        {gmtdate, 31556889832780800LL, 32, ""}, // year 1000000000
-        {gmtdate, 31556889832780800LL, 36, "Sat, 01 Jan 1000000000 00:00:00 GMT"},
+        {gmtdate, y10000 - 1, 32, "Fri, 31 Dec 9999 23:59:59 GMT"},
+        {gmtdate, y10000, 32, "Sat, 01 Jan 10000 00:00:00 GMT"},
+        {gmtdate, y1e9, 32, ""},
+        {gmtdate, y1e9, 36, "Sat, 01 Jan 1000000000 00:00:00 GMT"},
         {gmtdate, -62198755200LL, 32, "Fri, 01 Jan -1 00:00:00 GMT"},
-        {gmtdate, -30640853664000LL, 32, ""}, // year -969000: 32 characters
+        {gmtdate, -30640853664000LL, 32, ""}, // 32 characters
         {gmtdate, -30640853664000LL, 33, "Wed, 01 Jan -969000 00:00:00 GMT"},
-        {asctimetext, 31556889832780800LL, 27, ""},
-        {asctimetext, 31556889832780800LL, 31, "Sat Jan 01 00:00:00 1000000000"},
-        {shorttimetext, 253402300800LL, 23, "Jan 01 00:00:00 10000"},
-        {shorttimetext, 31556889832780800LL, 23, ""},
-        {maildate, 253402300800LL, 34, "Sat, 01 Jan 10000 00:00:00 +0000"},
-        {maildate, 31556889832780800LL, 34, ""},
-        {maildate, 31556889832780800LL, 38, "Sat, 01 Jan 1000000000 00:00:00 +0000"},
+        {asctimetext, y1e9, 27, ""},
+        {asctimetext, y1e9, 31, "Sat Jan 01 00:00:00 1000000000"},
+        {shorttimetext, y10000, 23, "Jan 01 00:00:00 10000"},
+        {shorttimetext, y1e9, 23, ""},
+        {maildate, y10000, 34, "Sat, 01 Jan 10000 00:00:00 +0000"},
+        {maildate, y1e9, 34, ""},
+        {maildate, y1e9, 38, "Sat, 01 Jan 1000000000 00:00:00 +0000"},
     };
     for (const Case& c : cases) {
         char buf[64];
         memset(buf, 'x', sizeof buf);
-        int expected = c.expected[0] ? 0 : -1;
-        EXPECT_EQ(c.write(c.t, buf, c.size), expected) << c.t << " " << c.size;
+        EXPECT_EQ(c.write(c.t, buf, c.size), c.expected[0] ? 0 : -1) << c.t << " " << c.size;
         EXPECT_STREQ(buf, c.expected);
         for (int i = c.size; i < static_cast<int>(sizeof buf); ++i)
             ASSERT_EQ(buf[i], 'x') << "written past the size at " << i;
@@ -179,43 +132,20 @@ TEST(DateText, ZoneOffsets) {
         int64_t t;
         const char* expected;
     } cases[] = {
-        {"UTC", 0, "Thu, 01 Jan 1970 00:00:00 +0000"},
         {"Asia/Kolkata", 0, "Thu, 01 Jan 1970 05:30:00 +0530"},
         {"<-03>3", 0, "Wed, 31 Dec 1969 21:00:00 -0300"},
         {"America/St_Johns", 1704067200, "Sun, 31 Dec 2023 20:30:00 -0330"},
-        {"Australia/Lord_Howe", 1704067200, "Mon, 01 Jan 2024 11:00:00 +1100"},
         {"Australia/Lord_Howe", 1719792000, "Mon, 01 Jul 2024 10:30:00 +1030"},
-        // First second of summer time and last second before it in Berlin.
         {"Europe/Berlin", 1711846800, "Sun, 31 Mar 2024 03:00:00 +0200"},
         {"Europe/Berlin", 1711846799, "Sun, 31 Mar 2024 01:59:59 +0100"},
-        // The repeated hour in New York, once in each offset.
         {"America/New_York", 1730611800, "Sun, 03 Nov 2024 01:30:00 -0400"},
         {"America/New_York", 1730615400, "Sun, 03 Nov 2024 01:30:00 -0500"},
-        {"Pacific/Kiritimati", 1704067200, "Mon, 01 Jan 2024 14:00:00 +1400"},
     };
     for (const Case& c : cases) {
         Zone z(c.zone);
         char buf[34];
         EXPECT_EQ(maildate(c.t, buf, sizeof buf), 0);
         EXPECT_STREQ(buf, c.expected) << c.zone;
-    }
-}
-
-TEST(DateText, NowFormsWriteTheCurrentTime) {
-    for (const char* zone : kZones) {
-        Zone z(zone);
-        int (*now[])(char*, int) = {gmtdatenow, asctimetextnow, shorttimetextnow, maildatenow};
-        for (int i = 0; i < 4; ++i) {
-            char buf[40];
-            int64_t before = time(nullptr);
-            ASSERT_EQ(now[i](buf, sizeof buf), 0);
-            int64_t after = time(nullptr);
-            std::string text = buf;
-            EXPECT_TRUE(text == reference(kForms[i], before) || text == reference(kForms[i], after))
-                << zone << " " << text;
-            EXPECT_EQ(now[i](buf, kForms[i].smallest - 1), -1);
-            EXPECT_STREQ(buf, "");
-        }
     }
 }
 
@@ -231,12 +161,10 @@ TEST(DateText, IsoTimeReadsTheCompactLocalForm) {
         {"20240131 9:05:00", 2024, 1, 31, 9, 0, 0}, // "9:" is the hour field
         {"20240131 12:34", 2024, 1, 31, 12, 34, 0},
         {"20240131T12:34:56", 2024, 1, 31, 0, 0, 0}, // "T1" reads as 0, then ':' fails
-        {"20240230", 2024, 2, 30, 0, 0, 0},          // normalises to 1 March
+        {"20240230", 2024, 2, 30, 0, 0, 0},          // 1 March
         {"2024ab31", 2024, 0, 31, 0, 0, 0},          // month 0: December before
         {"20241301 00:00:60", 2024, 13, 1, 0, 0, 60},
-        {"2024", 2024, 0, 0, 0, 0, 0},
         {"", 0, 0, 0, 0, 0, 0},
-        {"abcd", 0, 0, 0, 0, 0, 0},
         {"-999", -999, 0, 0, 0, 0, 0},
         {"20240615 23:59:59 and more", 2024, 6, 15, 23, 59, 59},
     };
@@ -252,7 +180,6 @@ TEST(DateText, IsoTimeReadsTheCompactLocalForm) {
             tm.tm_sec = c.s;
             tm.tm_isdst = -1;
             EXPECT_EQ(isotime(c.text), static_cast<int64_t>(mktime(&tm))) << zone << " " << c.text;
-            EXPECT_EQ(timestring(c.text), isotime(c.text));
         }
     }
     // Wall-clock times that do not exist are read as standard time.
@@ -267,14 +194,12 @@ TEST(DateText, IsoTimeReadsTheCompactLocalForm) {
     };
     for (const Gap& g : gaps) {
         Zone z(g.zone);
-        EXPECT_EQ(isotime(g.text), g.expected) << g.zone;
+        EXPECT_EQ(timestring(g.text), g.expected) << g.zone;
     }
 }
 
 TEST(DateTextDeathTest, NullArguments) {
-    char buf[40];
     EXPECT_DEATH(gmtdate(0, nullptr, 40), "gmtdate");
     EXPECT_DEATH(maildate(0, nullptr, 40), "maildate");
     EXPECT_DEATH(isotime(nullptr), "isotime");
-    EXPECT_EQ(gmtdate(0, buf, sizeof buf), 0);
 }
