@@ -128,9 +128,12 @@ struct tm* tmaddmonths(struct tm* tm, int months) {
         safemktime(tm);
         d = monthdays(tm);
     }
-    // A year beyond the int range cannot be converted anyway; pin it to the
-    // end of the range so that the caller's conversion fails as well.
-    if (!stepmonths(tm, d, months)) tm->tm_year = months < 0 ? INT_MIN : INT_MAX;
+    // Past the int range of the year the date cannot be held: leave year and
+    // month at the end of the range, which no conversion accepts.
+    if (!stepmonths(tm, d, months)) {
+        tm->tm_year = months < 0 ? INT_MIN : INT_MAX;
+        tm->tm_mon = months < 0 ? INT_MIN : INT_MAX;
+    }
     return tm;
 }
 

@@ -113,6 +113,10 @@ TEST(LocalTime, TimeAddWithExtremeAmounts) {
     EXPECT_EQ(tm.tm_year + 1900LL, 2023LL + 178956970 + 1);
     EXPECT_EQ(tm.tm_mon, 5);
     EXPECT_EQ(addmonths(INT64_MAX, 1), -1);
+    tm = {};
+    tm.tm_year = INT_MAX - 100;
+    tm.tm_mday = 15;
+    EXPECT_EQ(safemktime(tmaddmonths(&tm, INT_MAX)), -1);
     EXPECT_EQ(timeadd(TIME_DAY, INT64_MAX, 1), -1);
 }
 
