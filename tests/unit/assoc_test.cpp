@@ -137,6 +137,15 @@ TEST(AssocHash, ReferenceValuesAndEveryRoutineAgree) {
         EXPECT_EQ(aahash(0, s.c_str()), refhash(s, false));
         EXPECT_EQ(aahash(AA_NOCASE, s.c_str()), refhash(s, true));
     }
+    // Binary runs of every length up to 40 at every alignment, NUL bytes included.
+    unsigned char bytes[64];
+    for (int i = 0; i < 64; ++i) bytes[i] = static_cast<unsigned char>(rand());
+    for (int offset = 0; offset < 8; ++offset) {
+        for (int n = 0; n <= 40; ++n) {
+            std::string s(reinterpret_cast<char*>(bytes + offset), static_cast<size_t>(n));
+            EXPECT_EQ(memihash(bytes + offset, n), refhash(s, true)) << offset << " " << n;
+        }
+    }
     // memihash counts NUL bytes and refuses counts below 1.
     EXPECT_EQ(memihash("a\0b", 3), refhash(std::string("A\0B", 3), false));
     EXPECT_EQ(memihash("abc", 0), 0xFFFF);
