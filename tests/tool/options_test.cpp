@@ -1,0 +1,117 @@
+// Command-line handling of the pacelag binary: every validation message, the
+// usage text byte for byte, and the exit status.
+#include "tool_helpers.h"
+
+#include <csignal>
+#include <gtest/gtest.h>
+
+namespace {
+const char usage[] =
+    "\nUsage: pacelag (version 1.0.0) \n\nOptions:\n"
+    "  -mode   client|server\n"
+    "  -host   ip or hostname, (modes: client)\n"
+    "  -port   TCP port (modes: client|server) (Default: 5000)\n"
+    "  -rate   tx or rx rate in requests per second (modes: client|server)\n"
+    "  -padlen padding bytes must match between client and server (modes: client|server) "
+    "(Default: 200)\n"
+    "  -buflen size of send/receive buffer (modes: client|server) (Default: OS defined)\n"
+    "\nExamples:\n"
+    "pacelag -mode client -host server.example.com -port 5050 -rate 4 -padlen 400\n"
+    "pacelag -mode server -port 5050 -rate 2 -padlen 400\n"
+    "pacelag -mode client -host server.example.com  -port 5050 -rate 4 -buflen 4096 -padlen 400\n";
+
+const char rateinvalid[] =
+    "-rate invalid, must be between '1' per second and '100000' per second\n";
+const char portinvalid[] = "-port invalid, must be between '1' and '65535'\n";
+const char bufinvalid[] = "-buflen invalid, must be between '1' and '100000000'\n";
+const char padinvalid[] = "-padlen invalid, must be between '0' and '4000'\n";
+const char modemissing[] = "-mode required, must be 'client' or 'server'\n";
+
+TEST(Options, RefusedCommandLinesPrintOneMessageAndTheUsage) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{}, modemissing},
+        {{"-mode"}, modemissing},
+        {{"-mode", " \t"}, modemissing},
+        {{"-mode", "client", "-rate", "10"}, "client mode requires -host parameter\n"},
+        {{"-mode", "client", "-host", "  ", "-rate", "10"},
+         "client mode requires -host parameter\n"},
+        {{"-mode", "both", "-rate", "10"}, "-mode invalid, must be 'client' or 'server'\n"},
+        // Validation stops at the first failure, in a fixed order.
+        {{"-mode", "both", "-rate", "0", "-port", "0"},
+         "-mode invalid, must be 'client' or 'server'\n"},
+        {{"-mode", "server"}, "-rate required in requests per second\n"},
+        {{"-mode", "server", "-rate", " "}, "-rate required in requests per second\n"},
+        {{"-mode", "server", "-rate", "0"}, rateinvalid},
+        {{"-mode", "server", "-rate", "100001"}, rateinvalid},
+        {{"-mode", "server", "-rate", "fast"}, rateinvalid},
+        // Beyond 32 bits: refused, not wrapped round to a small number.
+        {{"-mode", "server", "-rate", "4294967297"}, rateinvalid},
+        {{"-mode", "server", "-rate", "99999999999999999999"}, rateinvalid},
+        {{"-mode", "server", "-rate", "10", "-port", "0"}, portinvalid},
+        {{"-mode", "server", "-rate", "10", "-port", "65536"}, portinvalid},
+        {{"-mode", "server", "-rate", "10", "-port", "4294972296"}, portinvalid},
+        {{"-mode", "server", "-rate", "0", "-port", "0"}, rateinvalid},
+        {{"-mode", "server", "-rate", "10", "-buflen", "0"}, bufinvalid},
+        {{"-mode", "server", "-rate", "10", "-buflen", "100000001"}, bufinvalid},
+        {{"-mode", "server", "-rate", "10", "-padlen", "4001"}, padinvalid},
+        {{"-mode", "server", "-rate", "10", "-port", "70000", "-padlen", "4001"}, portinvalid},
+        {{"-mode", "server", "-rate", "10", "-speed", "3"}, "parameter 'speed' unrecognized\n"},
+        {{"-Speed", "3", "-mode", "server", "-x", "-rate", "10"},
+         "parameter 'Speed' unrecognized\nparameter 'x' unrecognized\n"},
+        // A negative number is an option word of its own.
+        {{"-mode", "server", "-rate", "-5"}, "parameter '5' unrecognized\n"},
+        {{"-mode", "client", "-host", "no-such-host.invalid", "-rate", "10"},
+         "-host invalid 'no-such-host.invalid':Unknown error\n"},
+    };
+    for (const Case& c : cases) {
+        std::string shown;
+        for (const std::string& a : c.args) shown += a + " ";
+        SCOPED_TRACE(shown);
+        int status = -3;
+        std::string out = runtool(c.args, status);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(out, c.message + usage);
+    }
+}
+
+// Accepted command lines start the loop; the server then listens where the
+// options say and stops with status 0.
+TEST(Options, AcceptedCommandLinesRunTheServer) {
+    int port = freeport();
+    ASSERT_GT(port, 0);
+    const std::string p = std::to_string(port);
+    struct Case {
+        std::vector<std::string> args;
+        int port;
+    };
+    const Case cases[] = {
+        {{"-Mode", "SERVER", "-RATE", "10", "-port", p}, port},
+        {{"-mode", "server", "-rate", "100000", "-port", p, "-padlen", "0"}, port},
+        {{"-mode", "server", "-rate", "1", "-port", p, "-padlen", "4000", "-buflen", "100000000"},
+         port},
+        {{"-mode", "server", "-rate", "10 per second", "-port", "1", "-port", p}, port},
+        {{"-mode", "server", "-rate", "10", "-port", "-buflen", "", "-padlen"}, 5000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[3] + " port " + std::to_string(c.port));
+        Tool tool(c.args);
+        ASSERT_TRUE(tool.waitfor("Waiting for connection..\n")) << tool.output();
+        if (tool.output().find("Bind failed") != std::string::npos) {
+            // Someone else holds the port; the message still names it.
+            EXPECT_NE(tool.output().find("port " + std::to_string(c.port) + ":"),
+                      std::string::npos);
+        } else {
+            Fd conn(connectto("127.0.0.1", c.port));
+            ASSERT_GE(conn.fd, 0);
+            EXPECT_TRUE(tool.waitfor("Accepted connection..\n")) << tool.output();
+            tool.signal(SIGTERM);
+        }
+        EXPECT_EQ(tool.waitexit(), 0) << tool.output();
+        EXPECT_EQ(tool.output().find("Usage"), std::string::npos);
+    }
+}
+} // namespace
