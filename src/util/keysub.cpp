@@ -6,6 +6,7 @@
 #include "check.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,9 +14,11 @@ namespace {
 
 enum Flavour { PLAIN, HTML, JSON, QUERY };
 
-// The output text and its growth rule: a template character needs one byte
-// plus the terminator, growing by the margin; an insertion of n bytes grows by
-// n plus the margin, so that long values do not cause a realloc per reference.
+// The output text and its growth rule: it starts with room for the template
+// plus a margin; a template character that does not fit grows it by the
+// margin, an insertion of n bytes by n plus the margin. Every growth is at
+// least half the current room, though: fixed steps would copy a long output
+// over and over (quadratic time wherever realloc cannot extend in place).
 struct Output {
     char* buf = nullptr;
     size_t room = 0;
@@ -32,17 +35,22 @@ bool setroom(Output& o, size_t room) {
     return true;
 }
 
+bool grow(Output& o, size_t room) {
+    size_t geometric = o.room + o.room / 2;
+    return setroom(o, room > geometric ? room : geometric);
+}
+
 // Room for k more template characters and the terminator, in margin steps
-// (the same room that growing before each single character would reach).
+// (the room that growing before each single character would reach).
 bool roomforcopy(Output& o, size_t k) {
     if (o.pos + k < o.room) return true;
     size_t steps = (o.pos + k - o.room) / o.margin + 1;
-    return setroom(o, o.room + steps * o.margin);
+    return grow(o, o.room + steps * o.margin);
 }
 
 bool roomforinsert(Output& o, size_t n) {
     if (o.pos + n + 1 < o.room) return true;
-    return setroom(o, o.room + n + o.margin);
+    return grow(o, o.room + n + o.margin);
 }
 
 bool copytemplate(Output& o, const char* s, size_t k, Flavour flavour) {
@@ -76,8 +84,7 @@ inline bool isnamechar(unsigned char c, bool underscore) {
 
 // Plain value; right after a double quote it must not be able to close that
 // quote or escape anything, so '"' and '\' become spaces.
-bool insertplain(Output& o, const char* value) {
-    size_t n = std::strlen(value);
+bool insertplain(Output& o, const char* value, size_t n) {
     bool guard = o.pos > 0 && o.buf[o.pos - 1] == '"';
     if (!insert(o, value, n)) return false;
     if (guard) {
@@ -186,35 +193,115 @@ bool insertquoted(Output& o, const char* value) {
     return true;
 }
 
-const char* lookup(aaContext* table, const char* name, size_t namelen, char*& heapname,
-                   bool& failed) {
-    char small[64];
-    const char* key = small;
-    if (namelen < sizeof small) {
-        std::memcpy(small, name, namelen);
-        small[namelen] = '\0';
-    } else {
-        // Long names are looked up whole rather than by a prefix.
-        heapname = util_strndup(name, namelen);
-        if (heapname == nullptr) {
-            failed = true;
-            return nullptr;
+// The table's answers for the names met so far in one call. Templates name
+// the same keys again and again, the table cannot change while a call runs,
+// and the table's own hash is far dearer than this one; so after the first
+// few references each distinct name goes to the table once (while there is
+// room here; after that every time).
+class Lookups {
+  public:
+    Lookups(aaContext* table, const char* end) : table(table), end(end) {}
+
+    struct Answer {
+        const char* value; // null when absent
+        size_t length;
+    };
+
+    // failed is set when memory ran out.
+    Answer find(const char* name, size_t namelen, bool& failed) {
+        // Small templates are not worth clearing the slots for.
+        if (direct > 0) {
+            --direct;
+            if (direct == 0) std::memset(slots, 0, sizeof slots);
+            return ask(name, namelen, failed);
         }
-        key = heapname;
+        Key key = makekey(name, namelen);
+        uint64_t h = (key.head * 0x9E3779B97F4A7C15ull) ^ (key.tail * 0xC2B2AE3D27D4EB4Full) ^
+                     (namelen * 0x165667B19E3779F9ull);
+        // The top bits depend on every byte of the key.
+        size_t i = static_cast<size_t>(h >> (64 - bits));
+        for (; slots[i].name != nullptr; i = (i + 1) & (capacity - 1)) {
+            const Slot& s = slots[i];
+            // Up to 16 bytes, head and tail hold the whole name.
+            if (s.key.head == key.head && s.key.tail == key.tail && s.namelen == namelen &&
+                (namelen <= 16 || std::memcmp(s.name, name, namelen) == 0))
+                return s.answer;
+        }
+        Answer answer = ask(name, namelen, failed);
+        if (!failed && used < capacity * 3 / 4) {
+            slots[i] = {name, namelen, key, answer};
+            ++used;
+        }
+        return answer;
     }
-    return static_cast<const char*>(aaget(table, key));
-}
+
+  private:
+    static const int bits = 9;
+    static const size_t capacity = size_t(1) << bits;
+    static constexpr bool littleendian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+    struct Key {
+        uint64_t head, tail; // the first and the last 8 bytes (fewer: zero-filled)
+    };
+    struct Slot {
+        const char* name; // in the template; null for a free slot
+        size_t namelen;
+        Key key;
+        Answer answer;
+    };
+
+    Key makekey(const char* name, size_t namelen) const {
+        Key key = {0, 0};
+        if (namelen >= 8) {
+            std::memcpy(&key.head, name, 8);
+            std::memcpy(&key.tail, name + namelen - 8, 8);
+        } else if (littleendian && name + 8 <= end) {
+            // One load of 8 bytes inside the template, masked to the name.
+            std::memcpy(&key.head, name, 8);
+            key.head &= namelen == 0 ? 0 : ~uint64_t(0) >> (64 - 8 * namelen);
+            key.tail = key.head;
+        } else {
+            std::memcpy(&key.head, name, namelen);
+            key.tail = key.head;
+        }
+        return key;
+    }
+
+    Answer ask(const char* name, size_t namelen, bool& failed) {
+        const char* value;
+        char small[64];
+        if (namelen < sizeof small) {
+            std::memcpy(small, name, namelen);
+            small[namelen] = '\0';
+            value = static_cast<const char*>(aaget(table, small));
+        } else {
+            // Long names are looked up whole rather than by a prefix.
+            char* key = util_strndup(name, namelen);
+            if (key == nullptr) {
+                failed = true;
+                return {nullptr, 0};
+            }
+            value = static_cast<const char*>(aaget(table, key));
+            std::free(key);
+        }
+        return {value, value != nullptr ? std::strlen(value) : 0};
+    }
+
+    aaContext* table;
+    const char* end; // of the template
+    int direct = 16;
+    size_t used = 0;
+    Slot slots[capacity];
+};
 
 enum Step { FAILED, DONE, DROPLINE };
 
 // Inserts the replacement of one reference.
-Step replace(Output& o, Flavour flavour, aaContext* table, char mode, const char* name,
+Step replace(Output& o, Flavour flavour, Lookups& lookups, char mode, const char* name,
              size_t namelen) {
-    char* heapname = nullptr;
     bool failed = false;
-    const char* value = lookup(table, name, namelen, heapname, failed);
-    std::free(heapname);
+    Lookups::Answer answer = lookups.find(name, namelen, failed);
     if (failed) return FAILED;
+    const char* value = answer.value;
 
     bool ok = true;
     if (value == nullptr) {
@@ -232,14 +319,14 @@ Step replace(Output& o, Flavour flavour, aaContext* table, char mode, const char
         }
     } else {
         switch (flavour) {
-        case PLAIN: ok = insertplain(o, value); break;
+        case PLAIN: ok = insertplain(o, value, answer.length); break;
         case HTML: ok = inserthtml(o, value); break;
         case JSON: ok = insertjson(o, value); break;
         case QUERY:
             if (mode == '\'')
                 ok = insertquoted(o, value);
             else if (isnumeric(value))
-                ok = insert(o, value, std::strlen(value));
+                ok = insert(o, value, answer.length);
             else
                 ok = insert(o, "NULL", 4);
             break;
@@ -258,6 +345,7 @@ char* substitute(const char* src, aaContext* table, Flavour flavour) {
     const char* p = src;
     const char* end = src + len;
     bool underscore = flavour == PLAIN;
+    Lookups lookups(table, end);
     for (;;) {
         const char* dollar = static_cast<const char*>(std::memchr(p, '$', end - p));
         const char* stop = dollar != nullptr ? dollar : end;
@@ -272,7 +360,7 @@ char* substitute(const char* src, aaContext* table, Flavour flavour) {
                 mode = *p++;
             const char* name = p;
             while (isnamechar(static_cast<unsigned char>(*p), underscore)) ++p;
-            Step step = replace(o, flavour, table, mode, name, p - name);
+            Step step = replace(o, flavour, lookups, mode, name, p - name);
             if (step == FAILED) goto fail;
             if (step == DROPLINE) {
                 // Forget the line written so far and skip the template to its

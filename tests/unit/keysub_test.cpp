@@ -315,6 +315,54 @@ TEST_F(Keysub, LargeTemplateWithLongValues) {
     }
     EXPECT_EQ(run(keysub, tmpl, table), want);
     EXPECT_EQ(run(htmlkeysub, tmpl, table), want);
+    // The output grows geometrically: some 25 MB from a 1 MB start in a few
+    // dozen reallocations, not one per inserted value.
+    util_failalloc(40);
+    EXPECT_EQ(run(jsonkeysub, tmpl, table), want);
+    util_failalloc(-1);
+}
+
+TEST(KeysubMemo, ManyReferencesToSimilarNames) {
+    // Hundreds of distinct names, present and absent, that share prefixes,
+    // suffixes or both (differing only in the middle), of every length from
+    // 1 to 40, each referenced many times in random order; names at the very
+    // end of the template too.
+    std::vector<std::string> names;
+    for (int len = 1; len <= 40; ++len) {
+        for (char mid : {'a', 'b', 'Z', '7', '_'}) {
+            std::string name(len, 'x');
+            name[len / 2] = mid;
+            names.push_back(name);
+        }
+    }
+    for (int i = 0; i < 500; ++i) names.push_back("k" + std::to_string(i));
+    std::mt19937 rng(11);
+    aaContext* table = aacreate();
+    ASSERT_NE(table, nullptr);
+    std::vector<bool> present;
+    for (const std::string& name : names) {
+        present.push_back(rng() % 3 != 0);
+        if (present.back()) {
+            std::string value = "<" + name + ">";
+            ASSERT_EQ(aaput(table, name.c_str(), value.c_str(), AA_COPYKEY | AA_COPYVALUE), 0);
+        }
+    }
+    for (int round = 0; round < 20; ++round) {
+        std::string tmpl, want;
+        for (int r = 0; r < 3000; ++r) {
+            size_t k = rng() % names.size();
+            tmpl += "$" + names[k];
+            want += present[k] ? "<" + names[k] + ">" : "$" + names[k];
+            if (r % 7 != 0) {
+                tmpl += " ";
+                want += " ";
+            }
+        }
+        // A separator glued to the next name keeps it apart: '$' directly
+        // after a name starts the next reference.
+        EXPECT_EQ(run(keysub, tmpl, table), want);
+    }
+    aafree(table);
 }
 
 TEST_F(Keysub, OutOfMemoryFreesEverything) {
