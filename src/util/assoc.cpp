@@ -108,6 +108,10 @@ inline uint16_t hashtext(const char* text, bool folded) {
     return hashbytes(reinterpret_cast<const unsigned char*>(text), std::strlen(text), folded);
 }
 
+// 65536 buckets use every bit of the hash. Note that after two or more bytes
+// the hash keeps bit 15 ^ bit 8 and bit 14 ^ bit 12 ^ bit 7 ^ bit 0 fixed, so
+// it takes at most 16384 values: above 16384 buckets the extra buckets stay
+// empty and chains grow with the count.
 const int minbuckets = 64;
 const int maxbuckets = 65536;
 
@@ -291,6 +295,10 @@ void seekentry(aaContext* t, aaEntry* e) {
     t->cursorbucket = (e->hash & (t->bucketcount - 1)) + 1;
 }
 
+char* embeddedkey(aaEntry* e) {
+    return reinterpret_cast<char*>(e + 1);
+}
+
 int dupresult(const aaContext* t) {
     return (t->flags & AA_QUIETDUP) ? 0 : 1;
 }
@@ -427,7 +435,9 @@ int aafit(aaContext* table) {
 int aaput(aaContext* table, const char* key, const void* value, int flags) {
     UTIL_CHECK(table);
     UTIL_CHECK(key);
-    const uint16_t h = aahash(table->flags, key);
+    const size_t length = std::strlen(key);
+    const uint16_t h =
+        hashbytes(reinterpret_cast<const unsigned char*>(key), length, table->flags & AA_NOCASE);
     aaEntry** slot = findtext(table, key, h);
     aaEntry* e = *slot;
     const bool copykey = flags & AA_COPYKEY;
@@ -442,32 +452,46 @@ int aaput(aaContext* table, const char* key, const void* value, int flags) {
         return dupresult(table);
     }
 
-    char* k = const_cast<char*>(key);
-    if (copykey && !(k = util_strdup(key))) return -1;
-    void* v;
-    if (!makevalue(value, flags, v)) {
-        if (copykey) std::free(k);
-        return -1;
-    }
-
     if (e) {
+        // A matching key has the same length, so a copy kept inside the entry
+        // takes the new spelling in place; any other key needs a copy of its own.
+        const bool inplace = copykey && e->keyinline && e->key.text == embeddedkey(e);
+        char* k = const_cast<char*>(key);
+        if (copykey && !inplace && !(k = util_strdup(key))) return -1;
+        void* v;
+        if (!makevalue(value, flags, v)) {
+            if (k != key) std::free(k);
+            return -1;
+        }
         setvalue(table, e, v, ownsvalue(flags));
-        setkey(e, k, copykey || ownkey);
+        if (inplace)
+            std::memmove(e->key.text, key, length);
+        else
+            setkey(e, k, copykey || ownkey);
         return dupresult(table);
     }
 
-    e = static_cast<aaEntry*>(util_malloc(sizeof(aaEntry)));
+    // A copied key lives in the entry's own block: one allocation instead of
+    // two, and the key sits next to the hash that lookups read first.
+    void* v;
+    if (!makevalue(value, flags, v)) return -1;
+    e = static_cast<aaEntry*>(util_malloc(sizeof(aaEntry) + (copykey ? length + 1 : 0)));
     if (!e) {
-        if (copykey) std::free(k);
         if (v != value) std::free(v);
         return -1;
     }
-    e->key.text = k;
+    if (copykey) {
+        e->key.text = embeddedkey(e);
+        std::memcpy(e->key.text, key, length + 1);
+    } else {
+        e->key.text = const_cast<char*>(key);
+    }
     e->value = v;
     e->hash = h;
-    e->keyowned = copykey || ownkey;
+    e->keyowned = ownkey; // an embedded copy goes with the entry
     e->valueowned = ownsvalue(flags);
     e->wordkey = 0;
+    e->keyinline = copykey;
     link(table, e, slot, h);
     return 0;
 }
@@ -538,6 +562,7 @@ int aaput(aaContext* table, int64_t key, const void* value, int flags) {
     e->keyowned = 0;
     e->valueowned = ownsvalue(flags);
     e->wordkey = 1;
+    e->keyinline = 0;
     link(table, e, slot, h);
     return 0;
 }

@@ -548,13 +548,13 @@ Snapshot snapshot(const aaContext* t) {
     Snapshot s{entries(t), {}, t->bucketcount, t->count};
     for (int i = 0; i < t->bucketcount; ++i)
         for (const aaEntry* e = t->buckets[i]; e; e = e->next)
-            s.owned.push_back(e->keyowned * 2 + e->valueowned);
+            s.owned.push_back(e->keyinline * 4 + e->keyowned * 2 + e->valueowned);
     return s;
 }
 
 TEST(AssocMemory, FailedPutsAndReplacesLeaveTableAndCallerAsTheyWere) {
-    // Each case runs against a table holding "old" (owned key and value) and
-    // word 9, with allocations failing after n successes for n = 0, 1, ...
+    // Each case runs against a table holding "old" (copied key and value),
+    // "ref" (referred key) and word 9, with allocations failing after n successes for n = 0, 1, ...
     // until the call succeeds. The key and value come from malloc so that
     // a table that wrongly kept or freed them shows up under the sanitizers.
     enum Call { Put, Replace, PutWord, ReplaceWord };
@@ -564,10 +564,11 @@ TEST(AssocMemory, FailedPutsAndReplacesLeaveTableAndCallerAsTheyWere) {
         const char* key;
         int flags, success, failures;
     } cases[] = {
-        {"new, copies", Put, "new", AA_COPYKEY | AA_COPYVALUE, 0, 3},
+        {"new, copies", Put, "new", AA_COPYKEY | AA_COPYVALUE, 0, 2},
         {"new, owned", Put, "new", AA_OWNKEY | AA_OWNVALUE, 0, 1},
-        {"new, copy key own value", Put, "new", AA_COPYKEY | AA_OWNVALUE, 0, 2},
-        {"present, copies", Put, "old", AA_COPYKEY | AA_COPYVALUE, 1, 2},
+        {"new, copy key own value", Put, "new", AA_COPYKEY | AA_OWNVALUE, 0, 1},
+        {"present, copies", Put, "old", AA_COPYKEY | AA_COPYVALUE, 1, 1},
+        {"present referred key, copy", Put, "ref", AA_COPYKEY, 1, 1},
         {"present, own key copy value", Put, "old", AA_OWNKEY | AA_COPYVALUE, 1, 1},
         {"present, owned", Put, "old", AA_OWNKEY | AA_OWNVALUE, 1, 0},
         {"replace, copy", Replace, "old", AA_COPYVALUE, 1, 1},
@@ -584,6 +585,7 @@ TEST(AssocMemory, FailedPutsAndReplacesLeaveTableAndCallerAsTheyWere) {
             releases = 0;
             aaContext* t = aacreate(countrelease, 0);
             ASSERT_EQ(aaput(t, "old", "v", AA_COPYKEY | AA_COPYVALUE), 0);
+            ASSERT_EQ(aaput(t, "ref", nullptr, 0), 0);
             ASSERT_EQ(aaput(t, int64_t(9), "w", AA_COPYVALUE), 0);
             const int64_t word = c.success ? 9 : 10;
             Snapshot before = snapshot(t);
@@ -632,9 +634,8 @@ TEST(AssocMemory, FailedResizesKeepTheTableUsable) {
     }
     aaContext* t = aacreate();
     putkeys(t, 0, 127);
-    // The 128th key: its copy and entry succeed, the doubling fails and is
-    // ignored.
-    util_failalloc(2);
+    // The 128th key: its entry succeeds, the doubling fails and is ignored.
+    util_failalloc(1);
     EXPECT_EQ(aaput(t, "key127", nullptr, AA_COPYKEY), 0);
     util_failalloc(-1);
     EXPECT_EQ(aacount(t), 128);

@@ -33,7 +33,8 @@ struct aaEntry {
     uint16_t hash;
     uint8_t keyowned;
     uint8_t valueowned;
-    uint8_t wordkey; // key is a 64-bit word; text lookups pass it by
+    uint8_t wordkey;   // key is a 64-bit word; text lookups pass it by
+    uint8_t keyinline; // copied key kept in the entry's block, freed with it
 };
 
 struct aaContext {
