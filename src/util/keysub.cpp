@@ -76,11 +76,18 @@ bool insert(Output& o, const char* s, size_t n) {
     return true;
 }
 
-// ASCII only: the locale is never consulted.
-inline bool isnamechar(unsigned char c, bool underscore) {
-    return static_cast<unsigned>((c | 0x20) - 'a') < 26u || static_cast<unsigned>(c - '0') < 10u ||
-           (underscore && c == '_');
-}
+// Name characters, ASCII only (the locale is never consulted): bit 1 for
+// letters and digits, bit 2 for '_', which only keysub accepts.
+struct NameClass {
+    unsigned char bits[256] = {};
+    constexpr NameClass() {
+        for (int c = 0; c < 256; ++c) {
+            bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+            bits[c] = static_cast<unsigned char>((alnum ? 3 : 0) | (c == '_' ? 2 : 0));
+        }
+    }
+};
+constexpr NameClass nameclass;
 
 // Plain value; right after a double quote it must not be able to close that
 // quote or escape anything, so '"' and '\' become spaces.
@@ -96,17 +103,27 @@ bool insertplain(Output& o, const char* value, size_t n) {
     return true;
 }
 
-bool inserthtml(Output& o, const char* value) {
-    size_t n = 0;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(value); *p; ++p) {
-        switch (*p) {
-        case '"': n += 6; break;
-        case '&': n += 5; break;
-        case '<':
-        case '>': n += 4; break;
-        default: n += 1;
-        }
+// Bytes that each character adds when escaped, for HTML and for JSON.
+struct EscapeGrowth {
+    unsigned char html[256] = {};
+    unsigned char json[256] = {};
+    constexpr EscapeGrowth() {
+        html[static_cast<unsigned char>('"')] = 5;  // &quot;
+        html[static_cast<unsigned char>('&')] = 4;  // &amp;
+        html[static_cast<unsigned char>('<')] = 3;  // &lt;
+        html[static_cast<unsigned char>('>')] = 3;  // &gt;
+        for (int c = 0; c < 0x20; ++c) json[c] = 5; // \u00XX
+        for (const char* p = "\b\t\n\f\r\"/\\"; *p; ++p) json[static_cast<unsigned char>(*p)] = 1;
     }
+};
+constexpr EscapeGrowth escapegrowth;
+
+bool inserthtml(Output& o, const char* value, size_t len) {
+    size_t extra = 0;
+    for (size_t i = 0; i < len; ++i)
+        extra += escapegrowth.html[static_cast<unsigned char>(value[i])];
+    if (extra == 0) return insert(o, value, len);
+    size_t n = len + extra;
     if (!roomforinsert(o, n)) return false;
     char* w = o.buf + o.pos;
     for (const char* p = value; *p; ++p) {
@@ -118,9 +135,9 @@ bool inserthtml(Output& o, const char* value) {
         case '>': entity = "&gt;"; break;
         default: *w++ = *p; continue;
         }
-        size_t len = std::strlen(entity);
-        std::memcpy(w, entity, len);
-        w += len;
+        size_t entitylen = std::strlen(entity);
+        std::memcpy(w, entity, entitylen);
+        w += entitylen;
     }
     o.pos += n;
     return true;
@@ -140,17 +157,12 @@ char jsonletter(unsigned char c) {
 
 // Control bytes without a short escape are written as \u00XX: JSON does not
 // allow them raw inside a string.
-bool insertjson(Output& o, const char* value) {
-    size_t n = 0;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(value); *p; ++p) {
-        unsigned char c = *p;
-        if (c == '"' || c == '/' || c == '\\' || jsonletter(c) != 0)
-            n += 2;
-        else if (c < 0x20)
-            n += 6;
-        else
-            n += 1;
-    }
+bool insertjson(Output& o, const char* value, size_t len) {
+    size_t extra = 0;
+    for (size_t i = 0; i < len; ++i)
+        extra += escapegrowth.json[static_cast<unsigned char>(value[i])];
+    if (extra == 0) return insert(o, value, len);
+    size_t n = len + extra;
     if (!roomforinsert(o, n)) return false;
     static const char hexdigits[] = "0123456789abcdef";
     char* w = o.buf + o.pos;
@@ -177,9 +189,9 @@ bool insertjson(Output& o, const char* value) {
 }
 
 // Single-quoted SQL literal with every quote of the value doubled.
-bool insertquoted(Output& o, const char* value) {
-    size_t len = 0, quotes = 0;
-    for (; value[len]; ++len) quotes += value[len] == '\'';
+bool insertquoted(Output& o, const char* value, size_t len) {
+    size_t quotes = 0;
+    for (size_t i = 0; i < len; ++i) quotes += value[i] == '\'';
     size_t n = len + quotes + 2;
     if (!roomforinsert(o, n)) return false;
     char* w = o.buf + o.pos;
@@ -320,11 +332,11 @@ Step replace(Output& o, Flavour flavour, Lookups& lookups, char mode, const char
     } else {
         switch (flavour) {
         case PLAIN: ok = insertplain(o, value, answer.length); break;
-        case HTML: ok = inserthtml(o, value); break;
-        case JSON: ok = insertjson(o, value); break;
+        case HTML: ok = inserthtml(o, value, answer.length); break;
+        case JSON: ok = insertjson(o, value, answer.length); break;
         case QUERY:
             if (mode == '\'')
-                ok = insertquoted(o, value);
+                ok = insertquoted(o, value, answer.length);
             else if (isnumeric(value))
                 ok = insert(o, value, answer.length);
             else
@@ -344,7 +356,7 @@ char* substitute(const char* src, aaContext* table, Flavour flavour) {
 
     const char* p = src;
     const char* end = src + len;
-    bool underscore = flavour == PLAIN;
+    const unsigned char namebit = flavour == PLAIN ? 2 : 1;
     Lookups lookups(table, end);
     for (;;) {
         const char* dollar = static_cast<const char*>(std::memchr(p, '$', end - p));
@@ -359,7 +371,7 @@ char* substitute(const char* src, aaContext* table, Flavour flavour) {
             if ((flavour == PLAIN && *p == '.') || (flavour == QUERY && (*p == '\'' || *p == '-')))
                 mode = *p++;
             const char* name = p;
-            while (isnamechar(static_cast<unsigned char>(*p), underscore)) ++p;
+            while (nameclass.bits[static_cast<unsigned char>(*p)] & namebit) ++p;
             Step step = replace(o, flavour, lookups, mode, name, p - name);
             if (step == FAILED) goto fail;
             if (step == DROPLINE) {
