@@ -1,5 +1,5 @@
-// The client loop: connect once, then once per interval drain the echoes, build
-// a time-stamped test message and send it without ever blocking. A message that
+// The client loop: connect once, then in every slot of the schedule drain the
+// echoes, build a time-stamped test message and send it without ever blocking. A message that
 // finds the send queue full is dropped whole; one that went out in part is
 // finished with back-off sleeps.
 #include "pacing.h"
@@ -33,6 +33,7 @@ int pacelag_client(const addrinfo* entry, const char* host, int port, int buflen
     int cadence = 1;
     compute_pacing(rate, interval, cadence);
     const int64_t backoff = interval / 2;
+    MonotonicClock clock;
 
     int fd = socket(entry->ai_family, SOCK_STREAM, 6);
     if (fd < 0) {
@@ -63,12 +64,15 @@ int pacelag_client(const addrinfo* entry, const char* host, int port, int buflen
 
     char buffer[4096];
     uint32_t count = 0;
+    Pacer pacer;
+    pacer_start(pacer, interval, clock.latency, clock.now());
     while (!stopped(stop)) {
+        // A stop during the wait still ends the pass below, unsent.
+        pacer_wait(pacer, clock, stop);
+
         // Echoes only need to leave the receive queue; what the drain finds,
         // including errors and end of stream, does not matter here.
         (void)recv(fd, buffer, sizeof buffer, 0);
-
-        sleepns(interval);
 
         int len = snprintf(buffer, sizeof buffer, "%lld", static_cast<long long>(time(nullptr)));
         memset(buffer + len, '#', static_cast<size_t>(padlen));

@@ -33,13 +33,15 @@ long long messageage(long long stamp) {
 
 // Serves one accepted connection until the peer goes, a message is faulty or
 // the stop flag is set. `count` is the message counter that outlives it.
-void serve(int conn, int padlen, int64_t interval, int cadence, uint32_t& count, bool& stop) {
+void serve(int conn, int padlen, int64_t interval, int cadence, uint32_t& count,
+           MonotonicClock& clock, bool& stop) {
     const int64_t backoff = interval / 2;
     const int msglen = padlen + 10;
     char buffer[4096];
+    Pacer pacer;
+    pacer_start(pacer, interval, clock.latency, clock.now());
     for (;;) {
-        sleepns(interval);
-        if (stopped(stop)) return;
+        if (!pacer_wait(pacer, clock, stop)) return;
 
         int got = 0;
         while (got < msglen) {
@@ -91,6 +93,7 @@ int pacelag_server(int port, int buflen, int padlen, int rate, bool& stop) {
     int64_t interval = 0;
     int cadence = 1;
     compute_pacing(rate, interval, cadence);
+    MonotonicClock clock;
 
     int fd = socket(AF_INET6, SOCK_STREAM, 6);
     if (fd < 0) {
@@ -150,7 +153,7 @@ int pacelag_server(int port, int buflen, int padlen, int rate, bool& stop) {
             const char* why = lasterrtext();
             say("[ERROR] Failed to set receive buffer to %d: %s\n", buflen, why);
         } else if (!stopped(stop)) {
-            serve(conn, padlen, interval, cadence, count, stop);
+            serve(conn, padlen, interval, cadence, count, clock, stop);
         }
         closefd(conn);
         say("Waiting for connection..\n");

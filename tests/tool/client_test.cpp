@@ -209,3 +209,21 @@ TEST(Client, StopInTheMiddleOfAPartlySentMessage) {
     EXPECT_EQ(m.size(), before.size() + 1) << "the stuck message had no mark yet";
 }
 } // namespace
+
+namespace {
+// At the highest rate the wait before each message is spent polling the
+// clock; a stop must still be seen there at once.
+TEST(Client, StopsPromptlyAtTheHighestRate) {
+    int port = 0;
+    Fd listener(listenlocal(port));
+    ASSERT_GE(listener.fd, 0);
+    Tool client(clientargs(port, 100000, 20));
+    Fd conn(acceptwithin(listener.fd, kShortWaitMs));
+    ASSERT_GE(conn.fd, 0);
+    std::string wire = readavailable(conn.fd, 1000, 300);
+    EXPECT_GT(wire.size(), 0u);
+    client.signal(SIGTERM);
+    EXPECT_EQ(client.waitexit(2000), 0);
+    EXPECT_EQ(client.output().back(), '\n');
+}
+} // namespace

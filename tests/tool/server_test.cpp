@@ -254,3 +254,22 @@ TEST(Server, StopsOnSignals) {
     }
 }
 } // namespace
+
+namespace {
+// At the highest rate the wait before each message is spent polling the
+// clock; a stop must still be seen there at once.
+TEST(Server, StopsPromptlyAtTheHighestRate) {
+    Server server(100000, 0);
+    ASSERT_TRUE(server.ready());
+    Fd conn(connectto("127.0.0.1", server.port));
+    ASSERT_GE(conn.fd, 0);
+    std::string stream;
+    for (int i = 0; i < 20000; ++i) stream += message(time(nullptr), 0);
+    writeall(conn.fd, stream, 300); // as much as the buffers take
+    ASSERT_TRUE(server.tool.waitfor("Accepted connection..\n"));
+    sleepms(200);
+    EXPECT_TRUE(server.tool.running());
+    server.tool.signal(SIGTERM);
+    EXPECT_EQ(server.tool.waitexit(2000), 0) << server.tool.output();
+}
+} // namespace
