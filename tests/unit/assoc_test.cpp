@@ -405,6 +405,16 @@ TEST(AssocWalk, CursorOutTypesSeekAndEnd) {
     aanextvalue(t);
     aaseek(t, static_cast<const void*>(nullptr));
     EXPECT_EQ(aanextvalue(t), &values[0]);
+    // In list mode an entry added during a walk lands at the tail and is
+    // still returned by that walk.
+    aarewind(t);
+    aanextvalue(t);
+    aaput(t, int64_t(42), &values[2], 0);
+    EXPECT_EQ(aanextvalue(t), &values[1]);
+    EXPECT_EQ(aanextvalue(t), &values[2]);
+    EXPECT_EQ(aanext(t, k64), &values[2]);
+    EXPECT_EQ(k64, 42);
+    EXPECT_EQ(aanextvalue(t), nullptr);
     aafree(t);
 
     // Text keys in hashed mode: seek, then the walk runs to the end.

@@ -14,7 +14,7 @@ enum {
 
 // Insert flags (aaput, aareplace).
 enum {
-    AA_COPYKEY = 0x01,   // store and own a strdup copy of the key text
+    AA_COPYKEY = 0x01,   // store and own a copy of the key text
     AA_COPYVALUE = 0x02, // store and own a strdup copy of the value text
     AA_KEEP = 0x10,      // aaput: leave a present entry as it is
     AA_OWNKEY = 0x20,    // take over the caller's key text (freed with free)
