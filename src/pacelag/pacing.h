@@ -68,18 +68,17 @@ inline int64_t pacer_slot(Pacer& pacer, int64_t now) {
     return slot;
 }
 
-// Waits for the next slot: sleeps until it when more than the wake-up latency
-// is left, and polls the clock when less is left, since a sleep that short
-// would wake after the slot anyway. A sleep that wakes late costs that slot's
-// precision only; the slot after it is still one interval on. Returns false
-// as soon as the stop flag is seen.
+// Waits for the next slot: sleeps until the wake-up latency before it, so the
+// wake-up lands near the slot, and polls the clock for the rest. A sleep that
+// wakes late costs that slot's precision only; the slot after it is still one
+// interval on. Returns false as soon as the stop flag is seen.
 inline bool pacer_wait(Pacer& pacer, PaceClock& clock, const bool& stop) {
     const int64_t slot = pacer_slot(pacer, clock.now());
     for (;;) {
         if (stopped(stop)) return false;
         int64_t now = clock.now();
         if (now >= slot) return true;
-        if (slot - now > pacer.latency) clock.sleepuntil(slot);
+        if (slot - now > pacer.latency) clock.sleepuntil(slot - pacer.latency);
     }
 }
 

@@ -140,7 +140,8 @@ TEST(PacingSchedule, AStallRestartsTheScheduleInsteadOfBursting) {
     }
 }
 
-// A wait longer than the latency sleeps until the slot; a shorter one polls.
+// A wait longer than the latency sleeps until the latency before the slot and
+// polls the rest; a shorter one only polls.
 TEST(PacingSchedule, SleepsWhileFarFromTheSlotAndPollsTheRest) {
     struct Case {
         int64_t interval, latency;
