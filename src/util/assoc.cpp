@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 namespace {
 
@@ -241,6 +240,30 @@ void setkey(aaEntry* e, char* key, bool owned) {
     e->keyowned = owned;
 }
 
+// Keys are short and an equal hash nearly always means an equal key, so a
+// plain loop beats a call into the C library here.
+inline bool sametext(const char* a, const char* b) {
+    while (*a == *b) {
+        if (!*a) return true;
+        ++a;
+        ++b;
+    }
+    return false;
+}
+
+// strcasecmp in the C locale, which is the folding the hash uses whatever
+// locale the program has set.
+inline bool sametextnocase(const char* a, const char* b) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(a);
+    const unsigned char* q = reinterpret_cast<const unsigned char*>(b);
+    while (fold.t[*p] == fold.t[*q]) {
+        if (!*p) return true;
+        ++p;
+        ++q;
+    }
+    return false;
+}
+
 // The link that points at the matching entry, or the null link that ends the
 // chain when the key is absent. Hashes are compared before the texts.
 aaEntry** findtext(aaContext* t, const char* key, uint16_t h) {
@@ -248,13 +271,10 @@ aaEntry** findtext(aaContext* t, const char* key, uint16_t h) {
     aaEntry* e;
     if (t->flags & AA_NOCASE) {
         for (; (e = *slot) != nullptr; slot = &e->next)
-            if (e->hash == h && !e->wordkey && strcasecmp(e->key.text, key) == 0) return slot;
+            if (e->hash == h && !e->wordkey && sametextnocase(e->key.text, key)) return slot;
     } else {
-        const char first = key[0];
         for (; (e = *slot) != nullptr; slot = &e->next)
-            if (e->hash == h && !e->wordkey && e->key.text[0] == first &&
-                std::strcmp(e->key.text, key) == 0)
-                return slot;
+            if (e->hash == h && !e->wordkey && sametext(e->key.text, key)) return slot;
     }
     return slot;
 }

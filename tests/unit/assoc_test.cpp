@@ -518,19 +518,22 @@ TEST(AssocOwnership, KeysAndValuesAreReleasedExactlyOnce) {
 }
 
 TEST(AssocTable, TextsWithEqualHashesStayDistinct) {
-    // Among a few thousand keys some share a 16-bit hash; find such a pair.
-    std::vector<std::string> seen(65536);
-    std::string a, b;
-    for (int i = 0; a.empty(); ++i) {
-        std::string k = numkey(i);
-        std::string& slot = seen[aahash(0, k.c_str())];
-        if (!slot.empty()) {
-            a = slot;
-            b = k;
+    // Among a few thousand keys some share a 16-bit hash; for each table kind
+    // find a pair that its own hash cannot tell apart. Keys of different
+    // lengths and letter cases make the text comparison do the work.
+    for (int flags : {int(0), int(AA_NOCASE), int(AA_LIST), AA_LIST | AA_NOCASE}) {
+        SCOPED_TRACE(flags);
+        std::vector<std::string> seen(65536);
+        std::string a, b;
+        for (int i = 0; a.empty(); ++i) {
+            std::string k = (i % 2 ? "Key" : "kEy_") + std::to_string(i);
+            std::string& slot = seen[aahash(flags, k.c_str())];
+            if (!slot.empty()) {
+                a = slot;
+                b = k;
+            }
+            slot = k;
         }
-        slot = k;
-    }
-    for (int flags : {int(0), int(AA_NOCASE), int(AA_LIST)}) {
         aaContext* t = aacreate(flags);
         int va = 1, vb = 2;
         EXPECT_EQ(aaput(t, a.c_str(), &va, AA_COPYKEY), 0);
