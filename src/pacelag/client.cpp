@@ -40,8 +40,9 @@ int pacelag_client(const addrinfo* entry, const char* host, int port, int buflen
         say("[ERROR] Socket allocation failed: %s\n", lasterrtext());
         return setupfailed(-1);
     }
-    // Blocking on purpose; a stop signal interrupts it (the handler is
-    // installed without SA_RESTART) and takes the failure path below.
+    // The connect blocks. A stop signal during it interrupts it (the handler
+    // is installed without SA_RESTART) and takes the failure path below; a
+    // stop that came earlier ends the client here.
     if (stopped(stop)) {
         closefd(fd);
         return 0;
