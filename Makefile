@@ -33,7 +33,7 @@ tsan: deps
 	cmake --build build-tsan -j $(JOBS) --target threads_test
 	cd build-tsan && ctest --output-on-failure -R '^threads_test$$'
 
-test: test-normal test-asan
+test: test-normal test-asan tsan
 
 bench:
 	@scripts/deps.sh bench
