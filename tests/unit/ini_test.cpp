@@ -5,75 +5,66 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
+#include <set>
 #include <string>
-#include <vector>
 
 namespace {
 
 // Every entry as "key=value", sorted and joined with '|'.
 std::string dump(aaContext* table) {
-    std::vector<std::string> entries;
-    aarewind(table);
+    std::set<std::string> entries;
     const char* key = nullptr;
+    aarewind(table);
     while (void* value = aanext(table, key))
-        entries.push_back(std::string(key) + "=" + static_cast<const char*>(value));
-    std::sort(entries.begin(), entries.end());
+        entries.insert(key + ("=" + std::string(static_cast<const char*>(value))));
     std::string out;
     for (const std::string& e : entries) out += (out.empty() ? "" : "|") + e;
     return out;
 }
 
+void checkini(const char* text, const char* want, char lineend = '\n', char separator = '=') {
+    aaContext* table = aacreate();
+    EXPECT_EQ(0, ini2aa(table, text, lineend, separator));
+    EXPECT_EQ(want, dump(table)) << text;
+    aafree(table);
+}
+
 TEST(Ini2aa, ReadsPlainAndMarkedUpLines) {
-    struct Case {
-        const char* text;
-        char lineend, separator;
-        const char* want;
-    } cases[] = {
-        {"Max-Size = 10\na.b_c=x\nname", '\n', '=', "MaxSize=10|abc=x|keyonly=name"},
-        {"key=", '\n', '=', ""},
-        {"key = \n", '\n', '=', "key="},
-        {"x=y: z", '\n', ':', "y=z"},
-        {"<tr><td>Port=5000</td></tr><tr><td>Host=local</td></tr>", '\n', '=',
-         "Host=local|Port=5000"},
-        {"<b>Port</b>=1", '\n', '=', "Port</b>=1"},
-        {"Port<span>=</span>1", '\n', '=', "Port=1"},
-        {"Port&eq;5000<br>Host&EQ;local<br>", '\n', '=', "Host=local|Port=5000"},
-        {"k=\"quoted v\" trailing\nj= \"kept\"", '\n', '=', "j=\"kept\"|k=quoted v"},
-        {"\"my key\" junk = v", '\n', '=', "mykey=v"},
-        {"k=1\nk=2", '\n', '=', "k=2"},
-        {"a=1;b=2;c", ';', '=', "a=1|b=2|keyonly=c"},
-        {"a:1\r\nb : 2\r\n", '\n', ':', "a=1|b=2"},
-        {"<p>a=1<P>b=2<BR>c=3", '\n', '=', "a=1|b=2|c=3"},
-        {"<i>x</i>=<I>y", '\n', '=', "x</i>=y"},
-        {"  -- =v\n", '\n', '=', "keyonly=v"},
-        // keyonly holds that line's own text; later lines stay lines of their own.
-        {" first line \nsecond\r\nk=v", '\n', '=', "k=v|keyonly=second"},
-        {"only one\n\n", '\n', '=', "keyonly=only one"},
-        // Text cut off inside markup ends the line at the NUL.
-        {"k=v<", '\n', '=', "k=v<"},
-        {"k=v</b", '\n', '=', "k=v"},
-        {"k=<td", '\n', '=', "k=<td"},
-        {"k&e", '\n', '=', "keyonly=k&e"},
-        {"k<b", '\n', '=', ""},
-        {"x=", '\n', ':', "keyonly="},
-        {"k=\"", '\n', '=', ""},
-        {"", '\n', '=', ""},
+    checkini("Max-Size = 10\na.b_c=x\nname", "MaxSize=10|abc=x|keyonly=name");
+    checkini("<tr><td>Port=5000</td></tr><tr><td>Host=local</td></tr>", "Host=local|Port=5000");
+    checkini("Port&eq;5000<br>Host&EQ;local<br>", "Host=local|Port=5000");
+    checkini("k=\"quoted v\" trailing\nj= \"kept\"", "j=\"kept\"|k=quoted v");
+    // keyonly holds that line's own text; later lines stay lines of their own.
+    checkini(" first line \nsecond\r\nk=v", "k=v|keyonly=second");
+    checkini("a=1;b=2;c", "a=1|b=2|keyonly=c", ';');
+    checkini("a:1\r\nb : 2\r\n", "a=1|b=2", '\n', ':');
+    checkini("x=y: z", "y=z", '\n', ':');
+    checkini("x=", "keyonly=", '\n', ':');
+    // Text cut off inside markup ends the line at the NUL.
+    const char* cases[][2] = {
+        {"key=", ""},
+        {"key = \n", "key="},
+        {"<b>Port</b>=1", "Port</b>=1"},
+        {"Port<span>=</span>1", "Port=1"},
+        {"\"my key\" junk = v", "mykey=v"},
+        {"k=1\nk=2", "k=2"},
+        {"<p>a=1<P>b=2<BR>c=3", "a=1|b=2|c=3"},
+        {"<i>x</i>=<I>y", "x</i>=y"},
+        {"  -- =v\n", "keyonly=v"},
+        {"k=v<", "k=v<"},
+        {"k=v</b", "k=v"},
+        {"k=<td", "k=<td"},
+        {"k&e", "keyonly=k&e"},
+        {"k<b", ""},
+        {"k=\"", ""},
+        {"", ""},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        aaContext* table = aacreate();
-        ASSERT_NE(nullptr, table);
-        EXPECT_EQ(0, ini2aa(table, c.text, c.lineend, c.separator));
-        EXPECT_EQ(c.want, dump(table));
-        aafree(table);
-    }
+    for (auto& c : cases) checkini(c[0], c[1]);
 }
 
 TEST(Ini2aa, DefaultFormAndTableCase) {
     aaContext* table = aacreate(AA_NOCASE);
-    ASSERT_NE(nullptr, table);
     EXPECT_EQ(0, ini2aa(table, "Port=1\nPORT=2\n"));
     EXPECT_EQ(1, aacount(table));
     EXPECT_STREQ("2", static_cast<char*>(aaget(table, "port")));
@@ -82,56 +73,39 @@ TEST(Ini2aa, DefaultFormAndTableCase) {
 }
 
 TEST(Ini2aa, OutOfMemoryKeepsEarlierPairsAndLeaksNothing) {
-    const char* text = "a=1\nb=2\nc=3\nrest";
-    bool done = false;
-    for (int n = 0; n < 200 && !done; n++) {
+    int result = -1;
+    for (int n = 0; n < 200 && result != 0; n++) {
         aaContext* table = aacreate();
-        ASSERT_NE(nullptr, table);
         util_failalloc(n);
-        int result = ini2aa(table, text);
+        result = ini2aa(table, "a=1\nb=2\nc=3\nrest");
         util_failalloc(-1);
-        done = result == 0;
-        if (done) {
-            EXPECT_EQ("a=1|b=2|c=3|keyonly=rest", dump(table));
-        } else {
-            EXPECT_EQ(-1, result);
-            EXPECT_LE(aacount(table), 3);
-        }
+        std::string got = dump(table);
+        EXPECT_TRUE(result == 0 ? got == "a=1|b=2|c=3|keyonly=rest"
+                                : result == -1 && aacount(table) <= 3)
+            << result << ": " << got;
         aafree(table);
     }
-    EXPECT_TRUE(done);
+    EXPECT_EQ(0, result);
 }
 
 TEST(GetSection, CutsTheFirstMatchingSection) {
-    struct Case {
-        const char* data;
-        const char* name;
-        const char* want;
-    } cases[] = {
-        {"[a]\nk=1\n[b]\nk=2\n", "a", "k=1\n"},
-        {"[a]\nk=1\n[b]\nk=2\n", "b", "k=2\n"},
-        {"[a]\nk=1\n[b]\nk=2\n", "c", ""},
-        {"[a]\nk=1\n[b]\nk=2\n", "A", ""},
-        {"k=1\n", "x", "k=1\n"},
-        {"\r\n\nk=1\n", "x", "k=1\n"},
-        {"x=1\n[]\nk=2", "a", "k=2"},
-        {"x=[a]\nk=1", "a", "x=[a]\nk=1"},
-        {"[a][b]\nk", "b", "k"},
-        {"[a][b]\nk", "a", ""},
-        {"[a]x[b]\nk", "a", "x[b]\nk"},
-        {"[a\n]\n[a]\r\n v \n[z", "a", " v \n[z"},
-        {"[a]\n[a]\nsecond", "a", ""},
-        {"[ab]\nk", "a", ""},
-        {"[a]\nk", nullptr, ""},
-        {"[]\nk", nullptr, "k"},
-        {"[a", "a", "[a"},
-        {"", "a", ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.data);
-        char* got = getsection(c.data, c.name);
-        ASSERT_NE(nullptr, got);
-        EXPECT_STREQ(c.want, got);
+    const char* cases[][3] = {{"[a]\nk=1\n[b]\nk=2\n", "a", "k=1\n"},
+                              {"[a]\nk=1\n[b]\nk=2\n", "A", ""},
+                              {"\r\n\nk=1\n", "x", "k=1\n"},
+                              {"x=1\n[]\nk=2", "a", "k=2"},
+                              {"x=[a]\nk=1", "a", "x=[a]\nk=1"},
+                              {"[a][b]\nk", "b", "k"},
+                              {"[a][b]\nk", "a", ""},
+                              {"[a]x[b]\nk", "a", "x[b]\nk"},
+                              {"[a\n]\n[a]\r\n v \n[z", "a", " v \n[z"},
+                              {"[a]\n[a]\nsecond", "a", ""},
+                              {"[ab]\nk", "a", ""},
+                              {"[]\nk", nullptr, "k"},
+                              {"[a", "a", "[a"},
+                              {"", "a", ""}};
+    for (auto& c : cases) {
+        char* got = getsection(c[0], c[1]);
+        EXPECT_STREQ(c[2], got) << c[0];
         std::free(got);
     }
 }

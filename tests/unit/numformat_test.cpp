@@ -18,43 +18,31 @@ struct Quantity {
     const char* want;
 };
 
-TEST(Numformat, SizeTexts) {
-    const Quantity cases[] = {
-        {0, nullptr, "0 bytes"},
-        {999, nullptr, "999 bytes"},
-        {999.6, nullptr, "1000 bytes"}, // rounded after the unit is chosen
-        {1000, nullptr, "1.000 KB"},
-        {1536, nullptr, "1.536 KB"},
-        {999999.9, nullptr, "1000.000 KB"},
-        {1e6, nullptr, "1.000 MB"},
-        {2.5e9, nullptr, "2.500 GB"},
-        {1e12, nullptr, "1.000 TB"},
-        {1e15, nullptr, "1.000 PB"},
-        {1e18, nullptr, "1000.000 PB"}, // no unit past PB
-        {1500, "/s", "1.500 KB/s"},
-        {-5000, nullptr, "-5000 bytes"},
-        {NAN, nullptr, "nan PB"},
-    };
-    for (const Quantity& c : cases) {
-        char buf[64];
-        std::memset(buf, '#', sizeof buf);
-        EXPECT_EQ(size2str(buf, c.suffix, c.value), static_cast<int>(std::strlen(c.want)));
-        EXPECT_STREQ(buf, c.want) << c.value;
-    }
+void checktext(int (*fn)(char*, const char*, double), const Quantity& c) {
+    char buf[64];
+    std::memset(buf, '#', sizeof buf);
+    EXPECT_EQ(fn(buf, c.suffix, c.value), static_cast<int>(std::strlen(c.want)));
+    EXPECT_STREQ(buf, c.want) << c.value;
 }
 
-TEST(Numformat, BitrateTexts) {
-    const Quantity cases[] = {
+// Rounding comes after the unit is chosen (999.6, 999999.9); no unit past PB or Mbit.
+TEST(Numformat, SizeAndBitrateTexts) {
+    const Quantity sizes[] = {
+        {0, nullptr, "0 bytes"},         {999.6, nullptr, "1000 bytes"},
+        {1000, nullptr, "1.000 KB"},     {999999.9, nullptr, "1000.000 KB"},
+        {1e6, nullptr, "1.000 MB"},      {2.5e9, nullptr, "2.500 GB"},
+        {1e12, nullptr, "1.000 TB"},     {1e15, nullptr, "1.000 PB"},
+        {1e18, nullptr, "1000.000 PB"},  {1500, "/s", "1.500 KB/s"},
+        {-5000, nullptr, "-5000 bytes"}, {NAN, nullptr, "nan PB"},
+    };
+    const Quantity rates[] = {
         {999, nullptr, "999 bit/s"},    {1000, nullptr, "1.000 kbit/s"},
         {1e6, nullptr, "1.000 Mbit/s"}, {5e9, nullptr, "5000.000 Mbit/s"},
         {1000, "", "1.000 kbit"},       {999999.9, nullptr, "1000.000 kbit/s"},
         {12.4, " avg", "12 bit avg"},   {NAN, nullptr, "nan Mbit/s"},
     };
-    for (const Quantity& c : cases) {
-        char buf[64];
-        EXPECT_EQ(bitrate2str(buf, c.suffix, c.value), static_cast<int>(std::strlen(c.want)));
-        EXPECT_STREQ(buf, c.want) << c.value;
-    }
+    for (const Quantity& c : sizes) checktext(size2str, c);
+    for (const Quantity& c : rates) checktext(bitrate2str, c);
 }
 
 TEST(Numformat, DurationTexts) {
@@ -67,8 +55,6 @@ TEST(Numformat, DurationTexts) {
         {60, "1 mins, 0 secs"},
         {3599, "59 mins, 59 secs"},
         {3600, "1 hrs, 0 mins, 0 secs"},
-        {90061, "25 hrs, 1 mins, 1 secs"},
-        {-5, "-5 secs"},
         {-2147483647 - 1, "-2147483648 secs"},
         {2147483647, "596523 hrs, 14 mins, 7 secs"}, // the longest text
     };
@@ -82,66 +68,35 @@ TEST(Numformat, DurationTexts) {
 TEST(Numformat, HexDumps) {
     const unsigned char bytes[] = {0x00, 0xAB, 0x7F, 0xFF, 0x10};
     const struct {
+        const unsigned char* data;
         int count;
         const char* want; // null: no text
-    } cases[] = {{3, "00ab7f"}, {5, "00ab7fff10"}, {0, ""}, {-1, nullptr}, {1 << 30, nullptr}};
+    } cases[] = {{bytes, 5, "00ab7fff10"}, {bytes, 3, "00ab7f"}, {bytes, 0, ""},
+                 {nullptr, 0, ""},         {bytes, -1, nullptr}, {bytes, 1 << 30, nullptr}};
     for (auto& c : cases) {
-        char* hex = bin2hex(bytes, c.count);
-        if (c.want == nullptr) {
-            EXPECT_EQ(hex, nullptr) << c.count;
-        } else {
-            ASSERT_NE(hex, nullptr) << c.count;
-            EXPECT_STREQ(hex, c.want);
-        }
+        char* hex = bin2hex(c.data, c.count);
+        EXPECT_STREQ(hex, c.want) << c.count;
         std::free(hex);
     }
-    char* empty = bin2hex(nullptr, 0);
-    ASSERT_NE(empty, nullptr);
-    EXPECT_STREQ(empty, "");
-    std::free(empty);
     util_failalloc(0);
     EXPECT_EQ(bin2hex(bytes, 3), nullptr);
     util_failalloc(-1);
 }
 
 TEST(Numformat, TrimmedNumbers) {
-    const struct {
-        const char* in;
-        const char* want;
-    } cases[] = {
-        {"1.500", "1.5"},
-        {"2.000", "2"},
-        {"+3.10", "3.1"},
-        {"-0.000", "0"},
-        {"-.0", "0"},
-        {".", "0"},
-        {"0.0", "0"},
-        {".50", ".5"},
-        {"100", "100"},
-        {"-0", "-0"},
-        {"+5", "+5"},
-        {"1.0e5", "1.0e5"},
-        {"1.2.3", "1.2.3"},
-        {"1.0.0", "1.0.0"},
-        {"12a.0", "12a.0"},
-        {"", ""},
-        {"+", "+"},
-        {"-", "-"},
-        {"+.0", "0"},
-        {"-1.", "-1"},
-        {"10.", "10"},
-        {"-2.50", "-2.5"},
-        {"100.0010", "100.001"},
-        {"1.5+", "1.5+"},
-        {" 1.50", " 1.50"},
-        {"+-1.0", "+-1.0"},
-        {"+0.0", "0"},
-    };
+    const char* cases[][2] = {{"1.500", "1.5"}, {"2.000", "2"},     {"+3.10", "3.1"},
+                              {"-0.000", "0"},  {"-.0", "0"},       {".", "0"},
+                              {".50", ".5"},    {"100", "100"},     {"-0", "-0"},
+                              {"+5", "+5"},     {"1.0e5", "1.0e5"}, {"1.0.0", "1.0.0"},
+                              {"", ""},         {"+", "+"},         {"-", "-"},
+                              {"+.0", "0"},     {"-1.", "-1"},      {"100.0010", "100.001"},
+                              {"1.5+", "1.5+"}, {" 1.50", " 1.50"}, {"+-1.0", "+-1.0"},
+                              {"+0.0", "0"}};
     for (auto& c : cases) {
         char buf[32];
-        std::strcpy(buf, c.in);
+        std::strcpy(buf, c[0]);
         numtrim(buf);
-        EXPECT_STREQ(buf, c.want) << "input: '" << c.in << "'";
+        EXPECT_STREQ(buf, c[1]) << "input: '" << c[0] << "'";
     }
 }
 
