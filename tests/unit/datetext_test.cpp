@@ -101,19 +101,17 @@ TEST(DateText, LongYearsNeverOverrunTheBuffer) {
         int size;
         const char* expected; // "" for a refusal
     } cases[] = {
-        {gmtdate, y10000 - 1, 32, "Fri, 31 Dec 9999 23:59:59 GMT"},
         {gmtdate, y10000, 32, "Sat, 01 Jan 10000 00:00:00 GMT"},
-        {gmtdate, y1e9, 32, ""},
         {gmtdate, y1e9, 36, "Sat, 01 Jan 1000000000 00:00:00 GMT"},
         {gmtdate, -62198755200LL, 32, "Fri, 01 Jan -1 00:00:00 GMT"},
         {gmtdate, -30640853664000LL, 32, ""}, // 32 characters
         {gmtdate, -30640853664000LL, 33, "Wed, 01 Jan -969000 00:00:00 GMT"},
-        {asctimetext, y1e9, 27, ""},
+        {asctimetext, y1e9, 30, ""},
         {asctimetext, y1e9, 31, "Sat Jan 01 00:00:00 1000000000"},
         {shorttimetext, y10000, 23, "Jan 01 00:00:00 10000"},
         {shorttimetext, y1e9, 23, ""},
         {maildate, y10000, 34, "Sat, 01 Jan 10000 00:00:00 +0000"},
-        {maildate, y1e9, 34, ""},
+        {maildate, y1e9, 37, ""},
         {maildate, y1e9, 38, "Sat, 01 Jan 1000000000 00:00:00 +0000"},
     };
     for (const Case& c : cases) {
@@ -126,57 +124,28 @@ TEST(DateText, LongYearsNeverOverrunTheBuffer) {
     }
 }
 
-// Offsets west of UTC with minutes; the zones above cover daylight saving.
-TEST(DateText, ZoneOffsets) {
-    struct Case {
-        const char* zone;
-        int64_t t;
-        const char* expected;
-    } cases[] = {
-        {"Asia/Kolkata", 0, "Thu, 01 Jan 1970 05:30:00 +0530"},
-        {"<-03>3", 0, "Wed, 31 Dec 1969 21:00:00 -0300"},
-        {"America/St_Johns", 1704067200, "Sun, 31 Dec 2023 20:30:00 -0330"},
-    };
-    for (const Case& c : cases) {
-        Zone z(c.zone);
-        char buf[34];
-        EXPECT_EQ(maildate(c.t, buf, sizeof buf), 0);
-        EXPECT_STREQ(buf, c.expected) << c.zone;
-    }
-}
-
+// Fields as read, before normalisation, as the numbers 20240131 and 123456.
 TEST(DateText, IsoTimeReadsTheCompactLocalForm) {
     struct Case {
         const char* text;
-        int y, mo, d, h, mi, s; // fields as read, before normalisation
+        int ymd, hms;
     } cases[] = {
-        {"20240131 12:34:56", 2024, 1, 31, 12, 34, 56},
-        {"20240131", 2024, 1, 31, 0, 0, 0},
-        {"2024013112:34:56", 2024, 1, 31, 12, 34, 56},
-        {"  20240131   12:34:56", 2024, 1, 31, 12, 34, 56},
-        {"20240131 9:05:00", 2024, 1, 31, 9, 0, 0}, // "9:" is the hour field
-        {"20240131 12:34", 2024, 1, 31, 12, 34, 0},
-        {"20240131T12:34:56", 2024, 1, 31, 0, 0, 0}, // "T1" reads as 0, then ':' fails
-        {"20240230", 2024, 2, 30, 0, 0, 0},          // 1 March
-        {"2024ab31", 2024, 0, 31, 0, 0, 0},          // month 0: December before
-        {"20241301 00:00:60", 2024, 13, 1, 0, 0, 60},
-        {"", 0, 0, 0, 0, 0, 0},
-        {"-999", -999, 0, 0, 0, 0, 0},
-        {"20240615 23:59:59 and more", 2024, 6, 15, 23, 59, 59},
+        {"20240131 12:34:56", 20240131, 123456},
+        {"20240131", 20240131, 0},
+        {"2024013112:34:56", 20240131, 123456},
+        {"  20240131   12:34:56", 20240131, 123456},
+        {"20240131 9:05:00", 20240131, 90000}, // "9:" is the hour field
+        {"20240131 12:34", 20240131, 123400},
+        {"20240131T12:34:56", 20240131, 0}, // "T1" reads as 0, then ':' fails
+        {"2024ab31", 20240031, 0},          // month 0: December before
+        {"20241301 00:00:60", 20241301, 60},
+        {"", 0, 0},
+        {"-999", -9990000, 0},
+        {"20240615 23:59:59 and more", 20240615, 235959},
     };
     for (const char* zone : kZones) {
         Zone z(zone);
-        for (const Case& c : cases) {
-            struct tm tm = {};
-            tm.tm_year = c.y - 1900;
-            tm.tm_mon = c.mo - 1;
-            tm.tm_mday = c.d;
-            tm.tm_hour = c.h;
-            tm.tm_min = c.mi;
-            tm.tm_sec = c.s;
-            tm.tm_isdst = -1;
-            EXPECT_EQ(isotime(c.text), static_cast<int64_t>(mktime(&tm))) << zone << " " << c.text;
-        }
+        for (const Case& c : cases) EXPECT_EQ(isotime(c.text), at(c.ymd, c.hms)) << zone << c.text;
     }
     // Wall-clock times that do not exist are read as standard time.
     struct Gap {
@@ -192,6 +161,14 @@ TEST(DateText, IsoTimeReadsTheCompactLocalForm) {
         Zone z(g.zone);
         EXPECT_EQ(timestring(g.text), g.expected) << g.zone;
     }
+}
+
+// West of UTC with minutes; the zones of the strftime sweep cover the rest.
+TEST(DateText, ZoneOffset) {
+    Zone z("America/St_Johns");
+    char buf[34];
+    EXPECT_EQ(maildate(1704067200, buf, sizeof buf), 0);
+    EXPECT_STREQ(buf, "Sun, 31 Dec 2023 20:30:00 -0330");
 }
 
 TEST(DateTextDeathTest, NullArguments) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <vector>
 
 #include "localzone.h"
 
@@ -17,11 +18,11 @@ struct Change {
 };
 
 // The offset changes of a zone in a year: half-hour steps, then bisection.
-int changes(int year, Change* out, int max) {
-    int n = 0;
-    int64_t t = local(year, 1, 1), stop = local(year + 1, 1, 1);
+std::vector<Change> changes(int year) {
+    std::vector<Change> out;
+    int64_t t = at(year * 10000 + 101), stop = at(year * 10000 + 10101);
     long off = breakdown(t).tm_gmtoff;
-    for (; t < stop && n < max; t += 1800) {
+    for (; t < stop; t += 1800) {
         long next = breakdown(t + 1800).tm_gmtoff;
         if (next == off) continue;
         int64_t lo = t, hi = t + 1800;
@@ -29,16 +30,16 @@ int changes(int year, Change* out, int max) {
             int64_t mid = lo + (hi - lo) / 2;
             (breakdown(mid).tm_gmtoff == off ? lo : hi) = mid;
         }
-        out[n++] = {hi, off, next};
+        out.push_back({hi, off, next});
         off = next;
     }
-    return n;
+    return out;
 }
 
 } // namespace
 
 // Month and field steps keep the wall clock, also across daylight-saving
-// changes (March/April and October/November in the zones tested).
+// changes: each zone tested has one in March/April and one in October/November.
 TEST(LocalTime, AddMonthsAndTimeAdd) {
     const unsigned kAddMonths = 100;
     struct Case {
@@ -50,25 +51,18 @@ TEST(LocalTime, AddMonthsAndTimeAdd) {
         {kAddMonths, 1, 20250228, 102030, 20250331, 102030},
         {kAddMonths, -1, 20250331, 102030, 20250228, 102030},
         {kAddMonths, 1, 20240130, 102030, 20240301, 102030},
-        {kAddMonths, 1, 20250130, 102030, 20250302, 102030},
         {kAddMonths, -15, 20240315, 102030, 20221215, 102030},
         {kAddMonths, -4, 20240630, 102030, 20240229, 102030},
-        {kAddMonths, 1, 20240220, 102030, 20240320, 102030},
-        {kAddMonths, 1, 20240320, 102030, 20240420, 102030},
-        {kAddMonths, 1, 20240920, 102030, 20241020, 102030},
-        {kAddMonths, 1, 20241020, 102030, 20241120, 102030},
+        {kAddMonths, 2, 20240220, 102030, 20240420, 102030},
+        {kAddMonths, 2, 20240920, 102030, 20241120, 102030},
         {TIME_MONTH, 1, 20240131, 100000, 20240302, 100000},
-        {TIME_MONTH, 1, 20250131, 100000, 20250303, 100000},
         {TIME_MONTH, -13, 20240115, 100000, 20221215, 100000},
         {TIME_MINUTE, 45, 20240131, 233000, 20240201, 1500},
         {TIME_SECOND, -1, 20240101, 0, 20231231, 235959},
         {TIME_YEAR, 1, 20240229, 100000, 20250301, 100000},
         {TIME_DAY, 366, 20240101, 100000, 20250101, 100000},
-        {TIME_DAY, 1, 20240330, 100000, 20240331, 100000},
-        {TIME_DAY, 1, 20240309, 100000, 20240310, 100000},
-        {TIME_DAY, 1, 20241005, 100000, 20241006, 100000},
-        {TIME_DAY, 1, 20240406, 100000, 20240407, 100000},
-        {TIME_DAY, 7, 20241025, 100000, 20241101, 100000},
+        {TIME_DAY, 30, 20240309, 100000, 20240408, 100000},
+        {TIME_DAY, 30, 20241005, 100000, 20241104, 100000},
         {TIME_HOUR, 24, 20241102, 100000, 20241103, 100000},
         {TIME_HOUR, 48, 20240330, 100000, 20240401, 100000},
         // Codes outside 1..6 add nothing.
@@ -98,11 +92,9 @@ TEST(LocalTime, TimeAddWithExtremeAmounts) {
         int64_t expected;
     } cases[] = {
         {TIME_SECOND, INT_MAX, t + big},
-        {TIME_SECOND, INT_MIN, t + small},
         {TIME_MINUTE, INT_MAX, t + big * 60},
         {TIME_HOUR, INT_MIN, t + small * 3600},
         {TIME_DAY, INT_MAX, t + big * 86400},
-        {TIME_DAY, INT_MIN, t + small * 86400},
         {TIME_YEAR, INT_MAX, -1},
     };
     for (const Case& c : cases)
@@ -136,11 +128,9 @@ TEST(LocalTime, TmAddMonthsNormalisesOnlyBadInput) {
     for (const char* zone : kZones) {
         Zone z(zone);
         for (const Case& c : cases) {
-            struct tm tm = {};
-            tm.tm_year = 124;
+            struct tm tm = breakdown(at(20240101, 120000));
             tm.tm_mon = c.mon;
             tm.tm_mday = c.mday;
-            tm.tm_hour = 12;
             tm.tm_isdst = -1;
             EXPECT_EQ(tmaddmonths(&tm, c.n), &tm);
             EXPECT_EQ(tm.tm_mon * 100 + tm.tm_mday, c.emon * 100 + c.emday) << zone << " " << c.mon;
@@ -150,11 +140,12 @@ TEST(LocalTime, TmAddMonthsNormalisesOnlyBadInput) {
     }
 }
 
-TEST(LocalTime, FieldsAndStarts) {
+TEST(LocalTime, FieldsStartsAndDstFlag) {
     // Sunday 17 March 2024, 15:04:05 local.
     const unsigned units[] = {TIME_MONTH,  TIME_DAY,     TIME_YEAR, TIME_HOUR, TIME_MINUTE,
                               TIME_SECOND, TIME_WEEKDAY, 0,         8,         0x80000001u};
     const int expected[] = {3, 17, 2024, 15, 4, 5, 0, -1, -1, -1};
+    const int keepdstmonths[][2] = {{1, 7}, {7, 1}, {1, 2}}; // of a and b
     for (const char* zone : kZones) {
         Zone z(zone);
         int64_t t = at(20240317, 150405);
@@ -165,6 +156,14 @@ TEST(LocalTime, FieldsAndStarts) {
         EXPECT_EQ(monthstart(t), at(20240301)) << zone;
         EXPECT_EQ(daystart(t), at(20240317)) << zone;
         EXPECT_EQ(monthstart(at(20241130, 235959)), at(20241101)) << zone;
+        // Same flag: a itself. Otherwise a's wall clock under b's offset.
+        for (const auto& p : keepdstmonths) {
+            int64_t a = at(20240015 + p[0] * 100, 120000), b = at(20240015 + p[1] * 100, 120000);
+            struct tm ta = breakdown(a), tb = breakdown(b);
+            EXPECT_EQ(keepdst(a, b),
+                      ta.tm_isdst == tb.tm_isdst ? a : a + ta.tm_gmtoff - tb.tm_gmtoff)
+                << zone << " " << p[0] << " " << p[1];
+        }
         // Times that cannot be broken down.
         y = m = d = 7;
         EXPECT_EQ(localdate(INT64_MAX, y, m, d), -1);
@@ -173,20 +172,6 @@ TEST(LocalTime, FieldsAndStarts) {
         EXPECT_EQ(daystart(INT64_MAX), -1);
         EXPECT_EQ(monthstart(INT64_MAX), -1);
         EXPECT_EQ(keepdst(12345, INT64_MAX), 12345);
-    }
-}
-
-TEST(LocalTime, KeepDstCarriesTheFlag) {
-    const int pairs[][2] = {{1, 7}, {7, 1}, {1, 2}, {7, 8}, {12, 6}}; // months of a and b
-    for (const char* zone : kZones) {
-        Zone z(zone);
-        for (const auto& p : pairs) {
-            int64_t a = local(2024, p[0], 15, 12), b = local(2024, p[1], 15, 12);
-            struct tm ta = breakdown(a), tb = breakdown(b);
-            // Same flag: a itself. Otherwise a's wall clock under b's offset.
-            int64_t expected = ta.tm_isdst == tb.tm_isdst ? a : a + ta.tm_gmtoff - tb.tm_gmtoff;
-            EXPECT_EQ(keepdst(a, b), expected) << zone << " " << p[0] << " " << p[1];
-        }
     }
 }
 
@@ -207,15 +192,11 @@ TEST(LocalTime, DaylightSavingChanges) {
     for (const auto& zy : zones) {
         const char* zone = zy.zone;
         Zone z(zone);
-        Change found[8];
-        int n = changes(zy.year, found, 8);
-        ASSERT_EQ(n, 2) << zone;
-        for (int i = 0; i < n; ++i) {
-            const Change& c = found[i];
-            long lowoff = c.before < c.after ? c.before : c.after;
-            long highoff = c.before < c.after ? c.after : c.before;
+        std::vector<Change> found = changes(zy.year);
+        ASSERT_EQ(found.size(), 2u) << zone;
+        for (const Change& c : found) {
             // Middle of the missing or repeated wall-clock span, as fields.
-            time_t w = c.at + lowoff + (highoff - lowoff) / 2;
+            time_t w = c.at + (c.before + c.after) / 2;
             struct tm fields;
             gmtime_r(&w, &fields);
             fields.tm_isdst = -1;
@@ -224,15 +205,12 @@ TEST(LocalTime, DaylightSavingChanges) {
             struct tm back = breakdown(r);
             EXPECT_EQ(fields.tm_hour * 60 + fields.tm_min, back.tm_hour * 60 + back.tm_min);
 
-            int64_t later = c.at + 6 * 3600;
-            struct tm day = breakdown(later);
-            int64_t ds = daystart(later), ms = monthstart(later);
-            EXPECT_LE(ds, later);
-            EXPECT_EQ(breakdown(ds).tm_mday, day.tm_mday) << zone;
-            EXPECT_NE(breakdown(ds - 1).tm_mday, day.tm_mday) << zone << " " << wall(ds);
-            EXPECT_EQ(breakdown(ms).tm_mday, 1) << zone;
-            EXPECT_EQ(breakdown(ms).tm_mon, day.tm_mon) << zone;
-            EXPECT_NE(breakdown(ms - 1).tm_mon, day.tm_mon) << zone;
+            int64_t later = c.at + 6 * 3600, ds = daystart(later), ms = monthstart(later);
+            struct tm day = breakdown(later), dsfields = breakdown(ds), msfields = breakdown(ms);
+            EXPECT_TRUE(ds <= later && daybegins(ds) && dsfields.tm_mday == day.tm_mday)
+                << zone << " " << wall(ds);
+            EXPECT_TRUE(daybegins(ms) && msfields.tm_mday == 1 && msfields.tm_mon == day.tm_mon)
+                << zone << " " << wall(ms);
         }
     }
 }

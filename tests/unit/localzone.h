@@ -16,44 +16,45 @@ static const char* const kZones[] = {"UTC", "Europe/Berlin", "America/New_York",
 // Sets TZ for the scope and restores the previous value afterwards.
 class Zone {
   public:
-    explicit Zone(const char* zone) {
-        const char* old = getenv("TZ");
-        had_ = old != nullptr;
-        if (had_) old_ = old;
+    explicit Zone(const char* zone) : had_(getenv("TZ") != nullptr) {
+        if (had_) old_ = getenv("TZ");
         setenv("TZ", zone, 1);
         tzset();
     }
     ~Zone() {
-        if (had_)
-            setenv("TZ", old_.c_str(), 1);
-        else
-            unsetenv("TZ");
+        had_ ? setenv("TZ", old_.c_str(), 1) : unsetenv("TZ");
         tzset();
     }
 
   private:
-    bool had_ = false;
+    bool had_;
     std::string old_;
 };
-
-// An ordinary (neither missing nor repeated) local wall-clock time.
-inline int64_t local(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
-    struct tm tm = {};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_sec = s;
-    tm.tm_isdst = -1;
-    return mktime(&tm);
-}
 
 inline struct tm breakdown(int64_t t) {
     time_t v = t;
     struct tm tm = {};
     localtime_r(&v, &tm);
     return tm;
+}
+
+// Whether t is the first instant of its local day.
+inline bool daybegins(int64_t t) {
+    return breakdown(t).tm_mday != breakdown(t - 1).tm_mday;
+}
+
+// An ordinary (neither missing nor repeated) local time, with date and time
+// written as the numbers 20240131 and 103000.
+inline int64_t at(int ymd, int hms = 0) {
+    struct tm tm = {};
+    tm.tm_year = ymd / 10000 - 1900;
+    tm.tm_mon = ymd / 100 % 100 - 1;
+    tm.tm_mday = ymd % 100;
+    tm.tm_hour = hms / 10000;
+    tm.tm_min = hms / 100 % 100;
+    tm.tm_sec = hms % 100;
+    tm.tm_isdst = -1;
+    return mktime(&tm);
 }
 
 // "YYYY-MM-DD hh:mm:ss" of a local time or of fields, for readable failures.
@@ -64,16 +65,9 @@ inline std::string wall(int64_t t) {
     return text;
 }
 
-inline std::string wall(int y, int mo, int d, int h, int mi, int s) {
-    char text[64];
-    snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, s);
-    return text;
-}
-
-// Dates and times written as the numbers 20240131 and 103000.
-inline int64_t at(int ymd, int hms = 0) {
-    return local(ymd / 10000, ymd / 100 % 100, ymd % 100, hms / 10000, hms / 100 % 100, hms % 100);
-}
 inline std::string wall(int ymd, int hms) {
-    return wall(ymd / 10000, ymd / 100 % 100, ymd % 100, hms / 10000, hms / 100 % 100, hms % 100);
+    char text[64];
+    snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", ymd / 10000, ymd / 100 % 100,
+             ymd % 100, hms / 10000, hms / 100 % 100, hms % 100);
+    return text;
 }
