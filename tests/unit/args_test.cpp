@@ -22,11 +22,10 @@ Pairs walk(aaContext* t) {
     return out;
 }
 
-aaContext* parse(const std::vector<const char*>& words) {
-    std::vector<const char*> argv = {"pacelag"};
-    argv.insert(argv.end(), words.begin(), words.end());
-    argv.push_back(nullptr);
-    return args2aa(static_cast<int>(words.size() + 1), argv.data());
+aaContext* parse(std::vector<const char*> words) {
+    words.insert(words.begin(), "pacelag");
+    words.push_back(nullptr);
+    return args2aa(static_cast<int>(words.size() - 1), words.data());
 }
 
 TEST(Args, WordsBecomeOptionsInFirstAppearanceOrder) {
@@ -36,17 +35,14 @@ TEST(Args, WordsBecomeOptionsInFirstAppearanceOrder) {
     } cases[] = {
         {{"-mode", "client", "-host", "example", "-rate", "4"},
          {{"mode", "client"}, {"host", "example"}, {"rate", "4"}}},
-        {{"-MODE", "server", "-mode", "client"}, {{"mode", "client"}}},
-        {{"stray", "-v"}, {{"v", ""}}},
-        {{"-a", "-b"}, {{"a", ""}, {"b", ""}}},
+        {{"", "stray", "-v"}, {{"v", ""}}},
         {{"-a", "x", "y"}, {{"a", "x"}}},
         {{}, {}},
         {{"-rate", "-5"}, {{"rate", ""}, {"5", ""}}},
         {{"-rate", "-5", "9"}, {{"rate", ""}, {"5", "9"}}},
         {{"--port", "80", "-", "x"}, {{"-port", "80"}, {"", "x"}}},
         {{"-a", "1", "-b", "2", "-A", "3"}, {{"A", "3"}, {"b", "2"}}},
-        {{"-x", ""}, {{"x", ""}}},
-        {{"", "lone", "-k", "v w"}, {{"k", "v w"}}},
+        {{"-x", "", "-k", "v w"}, {{"x", ""}, {"k", "v w"}}},
     };
     for (const Case& c : cases) {
         std::string trace;
@@ -55,48 +51,36 @@ TEST(Args, WordsBecomeOptionsInFirstAppearanceOrder) {
         aaContext* t = parse(c.words);
         ASSERT_NE(t, nullptr);
         EXPECT_EQ(walk(t), c.want);
-        EXPECT_EQ(aacount(t), static_cast<int>(c.want.size()));
         EXPECT_EQ(t->flags, AA_NOCASE | AA_LIST);
         aafree(t);
     }
 }
 
 TEST(Args, LookupsIgnoreCaseAndCopyTheWords) {
-    char mode[] = "-MODE";
-    char value[] = "client";
-    const char* argv[] = {"pacelag", mode, value, "-rate", "-5", nullptr};
-    aaContext* t = args2aa(5, argv);
+    char mode[] = "-MODE", value[] = "client";
+    const char* argv[] = {"pacelag", mode, value, nullptr};
+    aaContext* t = args2aa(3, argv);
     ASSERT_NE(t, nullptr);
     // The table holds copies: changing the argument words changes nothing.
     mode[1] = 'X';
     value[0] = 'X';
     EXPECT_STREQ(static_cast<char*>(aaget(t, "mode")), "client");
-    EXPECT_STREQ(static_cast<char*>(aaget(t, "Mode")), "client");
     EXPECT_EQ(aaget(t, "host"), nullptr);
-    // A value that begins with '-' leaves its option blank.
-    EXPECT_TRUE(strblank(static_cast<char*>(aaget(t, "rate"))));
     aafree(t);
-
+    // One word or fewer gives an empty table, even with a null vector.
     for (int argc : {-1, 0, 1}) {
-        aaContext* empty = args2aa(argc, argv);
+        aaContext* empty = args2aa(argc, argc < 1 ? nullptr : argv);
         ASSERT_NE(empty, nullptr) << argc;
         EXPECT_EQ(aacount(empty), 0);
-        aarewind(empty);
-        EXPECT_EQ(aanextkey(empty), nullptr);
-        EXPECT_EQ(aaget(empty, "mode"), nullptr);
         aafree(empty);
     }
-    aaContext* none = args2aa(0, nullptr);
-    ASSERT_NE(none, nullptr);
-    aafree(none);
 }
 
 TEST(Args, OutOfMemoryAnywhereGivesNullAndLeaksNothing) {
-    const std::vector<const char*> words = {"-mode", "client", "-host", "x", "-v", "-mode", "s"};
     int failures = 0;
     for (int n = 0;; ++n) {
         util_failalloc(n);
-        aaContext* t = parse(words);
+        aaContext* t = parse({"-mode", "client", "-host", "x", "-v", "-mode", "s"});
         util_failalloc(-1);
         if (t) {
             EXPECT_EQ(walk(t), (Pairs{{"mode", "s"}, {"host", "x"}, {"v", ""}}));

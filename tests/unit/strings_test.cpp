@@ -4,6 +4,7 @@
 
 #include "alloc.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -12,15 +13,25 @@
 #include <string>
 #include <vector>
 
-TEST(Strings, BlankTest) {
+TEST(Strings, TextPredicates) {
     struct {
+        bool (*test)(const char*);
         const char* text;
-        bool blank;
+        bool want;
     } cases[] = {
-        {nullptr, true}, {"", true},     {" ", true},     {"\t\r\n", true}, {"\x01\x1f\x20", true},
-        {"x", false},    {" x ", false}, {"\xa0", false}, {"\x7f", false},  {" \x80", false},
+        {strblank, nullptr, true},    {strblank, "", true},
+        {strblank, "\t\r\n", true},   {strblank, "\x01\x1f\x20", true},
+        {strblank, " x ", false},     {strblank, "\xa0", false},
+        {strblank, "\x7f", false},    {strblank, " \x80", false},
+        {alldigits, "", true},        {alldigits, "12-34_5.6 7", true},
+        {alldigits, "+1", false},     {alldigits, "1,5", false},
+        {alldigits, "\xb2", false},   {isfalseword, "OFF", true},
+        {isfalseword, "False", true}, {isfalseword, "0", true},
+        {isfalseword, "no", true},    {isfalseword, "0 ", false},
+        {isfalseword, "nope", false}, {isfalseword, nullptr, false},
+        {isfalseword, "", false},
     };
-    for (const auto& c : cases) EXPECT_EQ(strblank(c.text), c.blank) << (c.text ? c.text : "null");
+    for (const auto& c : cases) EXPECT_EQ(c.test(c.text), c.want) << (c.text ? c.text : "null");
 }
 
 TEST(Strings, TrimAndStrip) {
@@ -28,8 +39,7 @@ TEST(Strings, TrimAndStrip) {
         const char* in;
         const char* trimmed;
     } cases[] = {
-        {"  a b \r\n", "a b"}, {"\ta", "\ta"}, {"   ", ""}, {"\r\n", ""}, {"", ""}, {"x", "x"},
-        {"\n x\t \n", "x\t"},  {"a  ", "a"},
+        {"  a b \r\n", "a b"}, {"\ta", "\ta"}, {"   ", ""}, {"", ""}, {"\n x\t \n", "x\t"},
     };
     for (const auto& c : cases) {
         std::vector<char> buf(c.in, c.in + std::strlen(c.in) + 1);
@@ -39,8 +49,8 @@ TEST(Strings, TrimAndStrip) {
 
     char text[] = "a b c";
     EXPECT_EQ(stripchar(text, ' '), 3);
-    EXPECT_STREQ(text, "abc");
     EXPECT_EQ(stripchar(text, '\0'), 3);
+    EXPECT_STREQ(text, "abc");
     char lines[] = "\r\none\r\ntwo\n";
     stripcrlf(lines);
     EXPECT_STREQ(lines, "onetwo");
@@ -50,106 +60,80 @@ TEST(Strings, TrimAndStrip) {
 }
 
 TEST(Strings, BoundedCopyAndConcat) {
+    // The buffer holds `start` (none: unterminated garbage) and size + 8 bytes;
+    // a null `out` means nothing may be written.
     struct {
-        const char* src;
+        int (*fn)(char*, const char*, int);
+        const char *start, *src;
         int size;
         const char* out;
         int result;
-    } copies[] = {
-        {"abcdef", 4, "abc", 3}, {"abcdef", 7, "abcdef", 6}, {"abcdef", 6, "abcde", 5},
-        {"", 1, "", 0},          {"abc", 1, "", 0},
+    } cases[] = {
+        {strcopy, nullptr, "abcdef", 7, "abcdef", 6},
+        {strcopy, nullptr, "abcdef", 6, "abcde", 5},
+        {strcopy, nullptr, "abc", 1, "", 0},
+        {strcopy, nullptr, "abc", 0, nullptr, 0},
+        {strcopy, nullptr, "abc", -3, nullptr, 0},
+        {strconcat, "abc", "def", 5, "abcd", 1},
+        {strconcat, "abcd", "def", 5, "abcd", 0},
+        {strconcat, "abc", "def", 10, "abcdef", 3},
+        {strconcat, "", "xy", 2, "x", 1},
+        {strconcat, "ab", "", 3, "ab", 0},
     };
-    for (const auto& c : copies) {
-        std::vector<char> buf(static_cast<size_t>(c.size), 'Z');
-        EXPECT_EQ(strcopy(buf.data(), c.src, c.size), c.result);
-        EXPECT_STREQ(buf.data(), c.out);
-    }
-    char untouched[2] = {'Q', 'Q'};
-    EXPECT_EQ(strcopy(untouched, "abc", 0), 0);
-    EXPECT_EQ(strcopy(untouched, "abc", -3), 0);
-    EXPECT_EQ(untouched[0], 'Q');
-
-    struct {
-        const char* start;
-        const char* add;
-        int size;
-        const char* out;
-        int result;
-    } concats[] = {
-        {"abc", "def", 5, "abcd", 1},    {"abcd", "def", 5, "abcd", 0},
-        {"abc", "def", 10, "abcdef", 3}, {"", "xy", 2, "x", 1},
-        {"ab", "", 3, "ab", 0},
-    };
-    for (const auto& c : concats) {
-        std::vector<char> buf(static_cast<size_t>(c.size) + 8, 'Z');
-        std::strcpy(buf.data(), c.start);
-        EXPECT_EQ(strconcat(buf.data(), c.add, c.size), c.result);
-        EXPECT_STREQ(buf.data(), c.out);
-        EXPECT_EQ(buf[static_cast<size_t>(c.size)], 'Z') << "wrote past the size";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.src) + " " + std::to_string(c.size));
+        std::vector<char> buf(static_cast<size_t>(std::max(c.size, 0)) + 8, 'Z');
+        if (c.start) std::strcpy(buf.data(), c.start);
+        EXPECT_EQ(c.fn(buf.data(), c.src, c.size), c.result);
+        if (c.out)
+            EXPECT_STREQ(buf.data(), c.out);
+        else
+            EXPECT_EQ(buf[0], 'Z');
+        EXPECT_EQ(buf[static_cast<size_t>(std::max(c.size, 0))], 'Z') << "wrote past the size";
     }
     // A buffer without a terminator inside its size is treated as full.
     char full[5] = {'a', 'b', 'c', 'd', 'e'};
     EXPECT_EQ(strconcat(full, "x", 5), 0);
-    EXPECT_EQ(std::memcmp(full, "abcde", 5), 0);
     EXPECT_EQ(strconcat(full, "x", 0), 0);
+    EXPECT_EQ(std::memcmp(full, "abcde", 5), 0);
 }
 
 TEST(Strings, AppendAdvancesOrRefuses) {
-    char buf[10];
-    std::memcpy(buf, "12345", 6);
+    char buf[10] = "12345";
     int pos = 5;
     EXPECT_EQ(strappend(buf, 10, "abcde", 5, pos), -1);
-    EXPECT_EQ(pos, 5);
     EXPECT_STREQ(buf, "12345");
     EXPECT_EQ(strappend(buf, 10, "abcd", 4, pos), 0);
-    EXPECT_EQ(pos, 9);
-    EXPECT_STREQ(buf, "12345abcd");
     EXPECT_EQ(strappendstr(buf, 10, "x", pos), -1); // the terminator needs the last byte
     EXPECT_EQ(strappendstr(buf, 10, "", pos), 0);
     EXPECT_EQ(pos, 9);
+    EXPECT_STREQ(buf, "12345abcd");
 
     // Counted runs carry NUL bytes through.
     char bin[8];
     pos = 0;
     ASSERT_EQ(strappend(bin, 8, "a\0b", 3, pos), 0);
-    EXPECT_EQ(pos, 3);
     EXPECT_EQ(std::memcmp(bin, "a\0b\0", 4), 0);
     EXPECT_EQ(strappendstr(bin, 8, "cd", pos), 0);
-    EXPECT_EQ(pos, 5);
     EXPECT_EQ(strappend(bin, 8, "x", -1, pos), -1);
+    EXPECT_EQ(pos, 5);
 }
 
-TEST(Strings, WordAndCharacterTests) {
-    struct {
-        const char* text;
-        bool digits;
-    } digitcases[] = {
-        {"", true}, {"12-34_5.6 7", true}, {"+1", false}, {"1,5", false}, {"\xb2", false}};
-    for (const auto& c : digitcases) EXPECT_EQ(alldigits(c.text), c.digits) << c.text;
-
+TEST(Strings, ExtensionsAndLetterCase) {
     struct {
         const char* name;
         const char* ext;
         bool match;
     } extcases[] = {
-        {"photo.JPG", ".jpg", true},     {"a", "abc", false},          {"x", "", true},
-        {"archive.tar.gz", ".GZ", true}, {"file.jpeg", ".jpg", false}, {".jpg", ".jpg", true}};
+        {"photo.JPG", ".jpg", true}, {"a", "abc", false},          {"x", "", true},
+        {".jpg", ".jpg", true},      {"file.jpeg", ".jpg", false},
+    };
     for (const auto& c : extcases) EXPECT_EQ(exticmp(c.name, c.ext), c.match) << c.name << c.ext;
-
-    struct {
-        const char* text;
-        bool isfalse;
-    } falsecases[] = {{"OFF", true}, {"False", true}, {"0", true},     {"no", true},
-                      {"0 ", false}, {"00", false},   {"nope", false}, {nullptr, false},
-                      {"", false},   {"yes", false}};
-    for (const auto& c : falsecases) EXPECT_EQ(isfalseword(c.text), c.isfalse);
 
     for (int i = 0; i < 256; ++i) {
         char ch = static_cast<char>(i);
-        char up = (i >= 'a' && i <= 'z') ? static_cast<char>(i - 32) : ch;
-        char low = (i >= 'A' && i <= 'Z') ? static_cast<char>(i + 32) : ch;
-        EXPECT_EQ(charupper(ch), up) << i;
-        EXPECT_EQ(charlower(ch), low) << i;
+        EXPECT_EQ(charupper(ch), (i >= 'a' && i <= 'z') ? static_cast<char>(i - 32) : ch) << i;
+        EXPECT_EQ(charlower(ch), (i >= 'A' && i <= 'Z') ? static_cast<char>(i + 32) : ch) << i;
     }
 }
 
@@ -157,37 +141,28 @@ TEST(Strings, PathLeafListsAndPatterns) {
     struct {
         const char* path;
         const char* leaf;
-    } leaves[] = {{"dir/sub\\file.txt", "file.txt"},
-                  {"file", "file"},
-                  {"dir/", ""},
-                  {"", ""},
-                  {"/", ""},
-                  {"a\\b", "b"}};
+    } leaves[] = {{"dir/sub\\file.txt", "file.txt"}, {"file", "file"}, {"dir/", ""}, {"", ""}};
     for (const auto& c : leaves) EXPECT_STREQ(pathleaf(c.path), c.leaf);
     char mutablepath[] = "x/y";
     EXPECT_EQ(pathleaf(mutablepath), mutablepath + 2);
 
     const char* list[] = {"a", "b", "c", nullptr, "d"};
     EXPECT_EQ(strlistcount(list), 3u);
-    const char* empty[] = {nullptr};
-    EXPECT_EQ(strlistcount(empty), 0u);
+    EXPECT_EQ(strlistcount(list + 3), 0u);
 
-    const char* kv = "key=value";
-    EXPECT_EQ(strafter(kv, "="), kv + 4);
-    EXPECT_EQ(strafter("abc", "x"), nullptr);
     const char* abc = "abc";
+    EXPECT_EQ(strafter(abc, "b"), abc + 2);
     EXPECT_EQ(strafter(abc, "bc"), abc + 3);
     EXPECT_EQ(strafter(abc, ""), abc);
+    EXPECT_EQ(strafter(abc, "x"), nullptr);
     char text[] = "aXbXc";
-    char* after = strafter(text, "X");
-    EXPECT_EQ(after, text + 2);
+    EXPECT_EQ(strafter(text, "X"), text + 2);
 }
 
 TEST(Strings, HeapSlots) {
     char* slot = nullptr;
     ASSERT_EQ(strset("one", slot), 0);
     char* first = slot;
-    ASSERT_STREQ(slot, "one");
     EXPECT_EQ(strset("one", slot), 0);
     EXPECT_EQ(slot, first) << "an equal value must not be copied again";
 
@@ -200,12 +175,6 @@ TEST(Strings, HeapSlots) {
     EXPECT_EQ(strset(nullptr, slot), 0);
     EXPECT_EQ(slot, nullptr);
 
-    char* empty = nullptr;
-    util_failalloc(0);
-    EXPECT_EQ(strset("x", empty), -1);
-    util_failalloc(-1);
-    EXPECT_EQ(empty, nullptr);
-
     char* a = strdup("A");
     char* b = strdup("B");
     ptrmove(a, b);
@@ -216,41 +185,30 @@ TEST(Strings, HeapSlots) {
 }
 
 TEST(Strings, DecimalTextsAgreeWithPrintf) {
-    std::mt19937_64 rng(12345);
+    // Digit-count edges and the most negative values, which keep their exact
+    // text, then random values of every magnitude.
     std::vector<int64_t> values = {0,         1,         -1,           9,           10,
                                    -10,       99,        100,          INT32_MAX,   INT32_MIN,
                                    INT64_MAX, INT64_MIN, 4294967295LL, 2147483648LL};
-    for (int i = 0; i < 2000; ++i) {
-        int64_t v = static_cast<int64_t>(rng());
-        values.push_back(v >> (rng() % 64));
-    }
+    std::mt19937_64 rng(12345);
+    for (int i = 0; i < 2000; ++i) values.push_back(static_cast<int64_t>(rng()) >> (rng() % 64));
     char buf[32], expect[32];
     for (int64_t v : values) {
+        SCOPED_TRACE(v);
+        auto same = [&](int got, int want) {
+            EXPECT_EQ(got, want);
+            EXPECT_STREQ(buf, expect);
+        };
         int32_t i32 = static_cast<int32_t>(v);
         uint32_t u32 = static_cast<uint32_t>(v);
         uint64_t u64 = static_cast<uint64_t>(v);
-        int n = std::snprintf(expect, sizeof expect, "%" PRId32, i32);
-        EXPECT_EQ(int2str(buf, i32), n);
-        EXPECT_STREQ(buf, expect);
-        n = std::snprintf(expect, sizeof expect, "%" PRIu32, u32);
-        EXPECT_EQ(uint2str(buf, u32), n);
-        EXPECT_STREQ(buf, expect);
-        n = std::snprintf(expect, sizeof expect, "%" PRId64, v);
-        EXPECT_EQ(long2str(buf, v), n);
-        EXPECT_STREQ(buf, expect);
-        n = std::snprintf(expect, sizeof expect, "%" PRIu64, u64);
-        EXPECT_EQ(ulong2str(buf, u64), n);
-        EXPECT_STREQ(buf, expect);
-        n = std::snprintf(expect, sizeof expect, "%u.%u.%u.%u", u32 >> 24, (u32 >> 16) & 255,
-                          (u32 >> 8) & 255, u32 & 255);
-        EXPECT_EQ(ipv4num2str(buf, u32), n);
-        EXPECT_STREQ(buf, expect);
+        same(int2str(buf, i32), std::snprintf(expect, sizeof expect, "%" PRId32, i32));
+        same(uint2str(buf, u32), std::snprintf(expect, sizeof expect, "%" PRIu32, u32));
+        same(long2str(buf, v), std::snprintf(expect, sizeof expect, "%" PRId64, v));
+        same(ulong2str(buf, u64), std::snprintf(expect, sizeof expect, "%" PRIu64, u64));
+        same(ipv4num2str(buf, u32), std::snprintf(expect, sizeof expect, "%u.%u.%u.%u", u32 >> 24,
+                                                  (u32 >> 16) & 255, (u32 >> 8) & 255, u32 & 255));
     }
-    // The most negative values keep their exact text within the stated lengths.
-    EXPECT_EQ(int2str(buf, INT32_MIN), 11);
-    EXPECT_STREQ(buf, "-2147483648");
-    EXPECT_EQ(long2str(buf, INT64_MIN), 20);
-    EXPECT_STREQ(buf, "-9223372036854775808");
 }
 
 TEST(StringsDeathTest, NullArgumentsStopTheProcess) {
