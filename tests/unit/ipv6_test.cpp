@@ -181,9 +181,8 @@ TEST(Ipv6Safety, GeneratedTexts) {
     const char alphabet[] = "0123456789aF:::...%x \xff";
     for (int i = 0; i < 30000; ++i) {
         std::string s;
-        for (int n = static_cast<int>(rng() % 60); n > 0; --n) {
+        for (int n = static_cast<int>(rng() % 60); n > 0; --n)
             s += alphabet[rng() % (sizeof alphabet - 1)];
-        }
         Parsed p = parsed(s.c_str());
         auto* a = reinterpret_cast<const unsigned char*>(p.second.data());
         if (p.first != 0) {

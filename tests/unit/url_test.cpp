@@ -149,9 +149,8 @@ TEST(UrlSafety, GeneratedTexts) {
     const char alphabet[] = "hHtTpPsS:/[]?.%+ 0123456789xa";
     auto randomtext = [&](int maxlen) {
         std::string s = (rng() % 2) ? (rng() % 2 ? "http://" : "https://") : "";
-        for (int n = static_cast<int>(rng() % maxlen); n > 0; --n) {
+        for (int n = static_cast<int>(rng() % maxlen); n > 0; --n)
             s += alphabet[rng() % (sizeof alphabet - 1)];
-        }
         return s;
     };
     for (int i = 0; i < 20000; ++i) {
