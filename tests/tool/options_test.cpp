@@ -39,27 +39,24 @@ TEST(Options, RefusedCommandLinesPrintOneMessageAndTheUsage) {
         {{"-mode", "client", "-rate", "10"}, "client mode requires -host parameter\n"},
         {{"-mode", "client", "-host", "  ", "-rate", "10"},
          "client mode requires -host parameter\n"},
-        {{"-mode", "both", "-rate", "10"}, "-mode invalid, must be 'client' or 'server'\n"},
-        // Validation stops at the first failure, in a fixed order.
+        // Validation stops at the first failure, in a fixed order: mode, rate,
+        // port, padlen.
         {{"-mode", "both", "-rate", "0", "-port", "0"},
          "-mode invalid, must be 'client' or 'server'\n"},
+        {{"-mode", "server", "-rate", "0", "-port", "0"}, rateinvalid},
+        {{"-mode", "server", "-rate", "10", "-port", "65536", "-padlen", "4001"}, portinvalid},
         {{"-mode", "server"}, "-rate required in requests per second\n"},
         {{"-mode", "server", "-rate", " "}, "-rate required in requests per second\n"},
-        {{"-mode", "server", "-rate", "0"}, rateinvalid},
         {{"-mode", "server", "-rate", "100001"}, rateinvalid},
         {{"-mode", "server", "-rate", "fast"}, rateinvalid},
-        // Beyond 32 bits: refused, not wrapped round to a small number.
+        // Beyond 32 or 64 bits: refused, not wrapped round to a small number.
         {{"-mode", "server", "-rate", "4294967297"}, rateinvalid},
         {{"-mode", "server", "-rate", "99999999999999999999"}, rateinvalid},
         {{"-mode", "server", "-rate", "10", "-port", "0"}, portinvalid},
-        {{"-mode", "server", "-rate", "10", "-port", "65536"}, portinvalid},
         {{"-mode", "server", "-rate", "10", "-port", "4294972296"}, portinvalid},
-        {{"-mode", "server", "-rate", "0", "-port", "0"}, rateinvalid},
         {{"-mode", "server", "-rate", "10", "-buflen", "0"}, bufinvalid},
         {{"-mode", "server", "-rate", "10", "-buflen", "100000001"}, bufinvalid},
         {{"-mode", "server", "-rate", "10", "-padlen", "4001"}, padinvalid},
-        {{"-mode", "server", "-rate", "10", "-port", "70000", "-padlen", "4001"}, portinvalid},
-        {{"-mode", "server", "-rate", "10", "-speed", "3"}, "parameter 'speed' unrecognized\n"},
         {{"-Speed", "3", "-mode", "server", "-x", "-rate", "10"},
          "parameter 'Speed' unrecognized\nparameter 'x' unrecognized\n"},
         // A negative number is an option word of its own.
@@ -68,9 +65,7 @@ TEST(Options, RefusedCommandLinesPrintOneMessageAndTheUsage) {
          "-host invalid 'no-such-host.invalid':Unknown error\n"},
     };
     for (const Case& c : cases) {
-        std::string shown;
-        for (const std::string& a : c.args) shown += a + " ";
-        SCOPED_TRACE(shown);
+        SCOPED_TRACE(testing::PrintToString(c.args));
         int status = -3;
         std::string out = runtool(c.args, status);
         EXPECT_EQ(status, 0);
@@ -97,7 +92,7 @@ TEST(Options, AcceptedCommandLinesRunTheServer) {
         {{"-mode", "server", "-rate", "10", "-port", "-buflen", "", "-padlen"}, 5000},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.args[3] + " port " + std::to_string(c.port));
+        SCOPED_TRACE(testing::PrintToString(c.args));
         Tool tool(c.args);
         ASSERT_TRUE(tool.waitfor("Waiting for connection..\n")) << tool.output();
         if (tool.output().find("Bind failed") != std::string::npos) {

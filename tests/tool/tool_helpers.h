@@ -3,8 +3,11 @@
 // wait is bounded and every child is reaped when its handle goes away.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <sys/types.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 // Generous bounds: the sanitizer build runs the binary several times slower.
@@ -27,19 +30,17 @@ class Tool {
     // a signal, -2 on timeout (the process then keeps running).
     int waitexit(int timeoutms = kShortWaitMs);
     bool running();
-    pid_t pid() const { return pid_; }
 
   private:
     void readpending(int timeoutms);
     pid_t pid_ = -1;
     int out_ = -1;
-    bool reaped_ = false;
-    int status_ = 0;
+    bool reaped_ = true; // until a child runs
+    int status_ = -1;    // not an exit status: a child that never ran did not exit 0
     std::string text_;
 };
 
-// Runs the binary to its end and returns its output; `status` gets the exit
-// status as waitexit reports it.
+// Runs the binary to its end and returns its output and exit status.
 std::string runtool(const std::vector<std::string>& args, int& status);
 
 // Owns a descriptor.
@@ -47,28 +48,30 @@ struct Fd {
     int fd = -1;
     Fd() = default;
     explicit Fd(int f) : fd(f) {}
-    ~Fd();
+    ~Fd() { reset(); }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
-    void reset(int f = -1);
+    void reset(int f = -1) {
+        if (fd >= 0) close(fd);
+        fd = f;
+    }
 };
 
-// A TCP port nothing listens on at the moment (taken from the kernel).
+// A TCP port free at the moment on every address, as the server binds.
 int freeport();
 // Listener on 127.0.0.1 with an ephemeral port; rcvbuf > 0 sets SO_RCVBUF first.
 int listenlocal(int& port, int backlog = 16, int rcvbuf = 0);
-// Blocking connect to address:port ("127.0.0.1" or "::1"); -1 on failure.
+// Blocking connect to a numeric address ("127.0.0.1" or "::1"); -1 on failure.
 int connectto(const char* address, int port);
 // Accepts within the time bound; -1 on timeout.
 int acceptwithin(int listener, int timeoutms);
-// Reads exactly n bytes within the time bound; the count read otherwise.
-int readexact(int fd, char* buffer, int n, int timeoutms);
-// Reads whatever arrives until the peer closes or `quietms` pass without data.
-std::string readavailable(int fd, int quietms, int limitms);
+// Reads until `most` bytes came, the peer closed, `quietms` passed without
+// data or `limitms` passed in all.
+std::string readsome(int fd, size_t most, int quietms, int limitms = kLongWaitMs);
 bool writeall(int fd, const std::string& data, int timeoutms = kShortWaitMs);
 // A test message as the client builds it: timestamp then padlen '#'.
 std::string message(long long stamp, int padlen);
-// Lines of text, without their line ends.
-std::vector<std::string> lines(const std::string& text);
 int countof(const std::string& text, const std::string& what);
-void sleepms(int ms);
+inline void sleepms(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
