@@ -19,19 +19,14 @@ TEST(Bits, ComparisonsAndCounters) {
     struct {
         int64_t a, b, tol;
         bool near;
-    } longs[] = {{5, 2, 3, false},
-                 {5, 3, 3, true},
-                 {3, 5, 3, true},
-                 {7, 7, 0, false},
-                 {INT64_MIN, INT64_MAX, INT64_MAX, false}};
+    } longs[] = {{5, 2, 3, false}, {5, 3, 3, true},  {3, 5, 3, true},
+                 {7, 7, 0, false}, {-1, 1, 3, true}, {INT64_MIN, INT64_MAX, INT64_MAX, false}};
     for (auto& c : longs) EXPECT_EQ(longnear(c.a, c.b, c.tol), c.near) << c.a << " " << c.b;
     struct {
         uint32_t now, then, tol, plain, withtol;
-    } counters[] = {{10, 5, 0, 5, 5},
-                    {2, 0xFFFFFFFE, 100, 3, 3},
-                    {5, 10, 4, 0xFFFFFFFA, 0xFFFFFFFA},
-                    {5, 10, 5, 0xFFFFFFFA, 0},
-                    {0, 0xFFFFFFFF, 0, 0, 0}};
+    } counters[] = {
+        {10, 5, 0, 5, 5},          {2, 0xFFFFFFFE, 100, 3, 3}, {5, 10, 4, 0xFFFFFFFA, 0xFFFFFFFA},
+        {5, 10, 5, 0xFFFFFFFA, 0}, {0, 0xFFFFFFFF, 0, 0, 0},   {7, 7, 0, 0, 0}};
     for (auto& c : counters) {
         EXPECT_EQ(elapsed32(c.now, c.then), c.plain) << c.now << " " << c.then;
         EXPECT_EQ(elapsed32tol(c.now, c.then, c.tol), c.withtol) << c.now << " " << c.then;
