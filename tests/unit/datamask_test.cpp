@@ -43,7 +43,7 @@ TEST(DataMask, MaskedForms) {
         EXPECT_TRUE(std::strlen(c.src) >= size_t(c.size) || std::string(inplace) == c.want)
             << c.src;
 
-        // Whatever is masked passes the check of its type.
+        // Whatever is masked passes the check of its type; blanks and unknown types never do.
         std::string copy = dst;
         EXPECT_EQ(datamask_check(&copy[0], c.type), c.type >= 1 && c.type <= 4 && !strblank(c.want))
             << dst << " type " << c.type;
