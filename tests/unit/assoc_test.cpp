@@ -140,13 +140,13 @@ TEST(AssocHash, HashToStopsAtTheDelimiter) {
 // One sequence of operations on one table, each with its expected result.
 TEST(AssocTable, ResultsOfPutGetReplaceRemove) {
     enum Op { Put, Get, Replace, Remove, Count };
+    // result: of Put, Replace, Remove or Count; expect: what aaget finds after
+    // a Put, Replace or Get.
     struct Step {
         Op op;
-        const char* key;
-        const char* value;
-        int flags;
-        int result;         // Put/Replace/Remove/Count
-        const char* expect; // Get, and the value stored after the step
+        const char *key, *value;
+        int flags, result;
+        const char* expect;
     };
     for (int tflags : {0, int(AA_QUIETDUP), int(AA_NOCASE), int(AA_LIST), AA_LIST | AA_NOCASE}) {
         SCOPED_TRACE(tflags);
@@ -225,10 +225,6 @@ TEST(AssocTable, DoublesAtTheGrowThresholdAndHalvesAtTheShrinkThreshold) {
             EXPECT_EQ(t->bucketcount, noshrink ? 256 : s.buckets) << n;
             check(t);
         }
-        // Present keys never add buckets.
-        putkeys(t, 0, 10);
-        EXPECT_EQ(aaput(t, "key1", nullptr, AA_COPYKEY), 1);
-        EXPECT_EQ(t->bucketcount, noshrink ? 256 : 64);
         aafree(t);
     }
 }
@@ -236,49 +232,44 @@ TEST(AssocTable, DoublesAtTheGrowThresholdAndHalvesAtTheShrinkThreshold) {
 TEST(AssocTable, StopsDoublingAt65536Buckets) {
     aaContext* t = aacreate();
     const int64_t n = 2 * 65536 + 1000;
-    for (int64_t k = 0; k < n; ++k) ASSERT_EQ(aaput(t, k * 3, nullptr, 0), 0);
+    // Values tell the keys apart: many keys share a hash and a bucket here.
+    auto value = [](int64_t k) { return reinterpret_cast<void*>(static_cast<intptr_t>(k + 1)); };
+    for (int64_t k = 0; k < n; ++k) ASSERT_EQ(aaput(t, k * 3, value(k), 0), 0);
     EXPECT_EQ(t->bucketcount, 65536);
     EXPECT_EQ(aafit(t), 0);
     check(t);
     EXPECT_EQ(t->bucketcount, 65536);
-    for (int64_t k = 0; k < n; k += 997) EXPECT_EQ(aaget(t, k * 3), nullptr) << k;
+    for (int64_t k = 0; k < n; k += 997) EXPECT_EQ(aaget(t, k * 3), value(k)) << k;
     for (int64_t k = 0; k < n; ++k) EXPECT_EQ(aaremove(t, k * 3), 0);
     EXPECT_EQ(t->bucketcount, 64);
     aafree(t);
 }
 
 TEST(AssocWalk, ResizingWaitsForTheWalkThenFitCatchesUp) {
-    for (bool fit : {false, true}) {
-        SCOPED_TRACE(fit);
-        aaContext* t = aacreate();
-        putkeys(t, 0, 10);
-        aarewind(t);
-        std::set<std::string> seen = {aanextkey(t)};
-        putkeys(t, 10, 210);
-        EXPECT_EQ(t->bucketcount, 64);
-        check(t);
-        // The walk stays intact and returns each entry once.
-        for (const char* k; (k = aanextkey(t)) != nullptr;) EXPECT_TRUE(seen.insert(k).second) << k;
-        EXPECT_GE(seen.size(), 10u);
-        EXPECT_EQ(t->cursor, nullptr);
-        if (fit)
-            EXPECT_EQ(aafit(t), 0);
-        else
-            putkeys(t, 210, 211); // one doubling per insertion
-        EXPECT_EQ(t->bucketcount, 128);
-        EXPECT_EQ(aacount(t), fit ? 210 : 211);
-        check(t);
-        // An abandoned walk keeps halving off too, until aafit.
-        putkeys(t, 211, 250);
-        aaseek(t, "key3");
-        EXPECT_NE(t->cursor, nullptr);
-        for (int i = 0; i < 240; ++i) aaremove(t, numkey(i).c_str());
-        EXPECT_EQ(t->bucketcount, 128);
-        EXPECT_EQ(aafit(t), 0);
-        EXPECT_EQ(t->bucketcount, 64);
-        check(t);
-        aafree(t);
-    }
+    aaContext* t = aacreate();
+    putkeys(t, 0, 10);
+    aarewind(t);
+    std::set<std::string> seen = {aanextkey(t)};
+    putkeys(t, 10, 210);
+    EXPECT_EQ(t->bucketcount, 64);
+    check(t);
+    // The walk stays intact and returns each entry once.
+    for (const char* k; (k = aanextkey(t)) != nullptr;) EXPECT_TRUE(seen.insert(k).second) << k;
+    EXPECT_GE(seen.size(), 10u);
+    EXPECT_EQ(t->cursor, nullptr);
+    putkeys(t, 210, 211); // the walk is over: the next insertion doubles
+    EXPECT_EQ(t->bucketcount, 128);
+    check(t);
+    // An abandoned walk keeps halving off too, until aafit.
+    putkeys(t, 211, 250);
+    aaseek(t, "key3");
+    EXPECT_NE(t->cursor, nullptr);
+    for (int i = 0; i < 240; ++i) aaremove(t, numkey(i).c_str());
+    EXPECT_EQ(t->bucketcount, 128);
+    EXPECT_EQ(aafit(t), 0);
+    EXPECT_EQ(t->bucketcount, 64);
+    check(t);
+    aafree(t);
 }
 
 TEST(AssocWalk, RemovingDuringAWalkReturnsEveryOtherEntryOnce) {
@@ -314,8 +305,6 @@ TEST(AssocWalk, CursorOutTypesSeekAndEnd) {
     // only as its low half.
     const int64_t keys[] = {5, 5 + 65536, 0x1234567800000009LL};
     for (int i = 0; i < 3; ++i) EXPECT_EQ(aaput(t, keys[i], &v[i], 0), 0);
-    EXPECT_EQ(aaget(t, keys[1]), &v[1]);
-    EXPECT_EQ(aaget(t, int64_t(0)), nullptr);
     int64_t k64 = 0;
     int32_t k32 = 0;
     void* kp = nullptr;
@@ -353,7 +342,7 @@ TEST(AssocWalk, CursorOutTypesSeekAndEnd) {
     t = aacreate(AA_NOCASE);
     putkeys(t, 0, 100);
     std::vector<std::string> order = walkkeys(t), rest;
-    aaseek(t, "KEY42");
+    aaseek(t, "Key42"); // a mixed spelling: only the folded hash finds it
     for (const char* k; (k = aanextkey(t)) != nullptr;) rest.push_back(k);
     EXPECT_EQ(rest, std::vector<std::string>(std::find(order.begin(), order.end(), "key42"),
                                              order.end()));
@@ -372,26 +361,28 @@ TEST(AssocWalk, CursorOutTypesSeekAndEnd) {
 }
 
 TEST(AssocTable, PointerAndWordKeysLiveBesideTextKeys) {
-    aaContext* t = aacreate();
     int a = 0, b = 0;
     const void* pa = &a;
     // Word 0xFFFF and the empty text share a hash and a bucket.
-    EXPECT_EQ(aaput(t, "", &a, 0), 0);
-    EXPECT_EQ(aaput(t, int64_t(0xFFFF), &b, 0), 0);
-    EXPECT_EQ(aaput(t, pa, &b, 0), 0);
-    EXPECT_EQ(aaput(t, pa, &a, AA_KEEP), 1);
-    EXPECT_EQ(aaget(t, ""), &a);
-    EXPECT_EQ(aaget(t, pa), &b);
-    EXPECT_EQ(aareplace(t, pa, &a, 0), 1);
-    EXPECT_EQ(aaget(t, pa), &a);
-    EXPECT_EQ(aareplace(t, int64_t(1), &a, 0), 0);
-    EXPECT_EQ(aaremove(t, int64_t(1)), -1);
-    EXPECT_EQ(aaremove(t, ""), 0);
-    EXPECT_EQ(aaget(t, int64_t(0xFFFF)), &b);
-    EXPECT_EQ(aaremove(t, pa), 0);
-    EXPECT_EQ(aacount(t), 1);
-    check(t);
-    aafree(t);
+    for (int flags : {0, int(AA_NOCASE)}) {
+        aaContext* t = aacreate(flags);
+        EXPECT_EQ(aaput(t, "", &a, 0), 0);
+        EXPECT_EQ(aaput(t, int64_t(0xFFFF), &b, 0), 0);
+        EXPECT_EQ(aaput(t, pa, &b, 0), 0);
+        EXPECT_EQ(aaput(t, pa, &a, AA_KEEP), 1);
+        EXPECT_EQ(aaget(t, ""), &a);
+        EXPECT_EQ(aaget(t, pa), &b);
+        EXPECT_EQ(aareplace(t, pa, &a, 0), 1);
+        EXPECT_EQ(aaget(t, pa), &a);
+        EXPECT_EQ(aareplace(t, int64_t(1), &a, 0), 0);
+        EXPECT_EQ(aaremove(t, int64_t(1)), -1);
+        EXPECT_EQ(aaremove(t, ""), 0);
+        EXPECT_EQ(aaget(t, int64_t(0xFFFF)), &b);
+        EXPECT_EQ(aaremove(t, pa), 0);
+        EXPECT_EQ(aacount(t), 1);
+        check(t);
+        aafree(t);
+    }
 }
 
 TEST(AssocOwnership, KeysAndValuesAreReleasedExactlyOnce) {
@@ -417,7 +408,6 @@ TEST(AssocOwnership, KeysAndValuesAreReleasedExactlyOnce) {
     void* held = aaget(t, "k2");
     step("same value", aaput(t, "k2", held, AA_OWNVALUE), 1, 3);
     step("same value kept", aaput(t, "k2", held, AA_OWNVALUE | AA_KEEP), 1, 3);
-    step("same value replaced", aareplace(t, "k2", held, 0), 1, 3);
     step("remove", aaremove(t, "k2"), 0, 4);
     step("refer over owned", aareplace(t, "k1", "static", 0), 1, 5);
     step("remove referred", aaremove(t, "k1"), 0, 5);
@@ -430,8 +420,7 @@ TEST(AssocOwnership, KeysAndValuesAreReleasedExactlyOnce) {
     step("same key", aaput(t, k5, nullptr, AA_OWNKEY), 1, 6);
     step("same key kept", aaput(t, k5, nullptr, AA_OWNKEY | AA_KEEP), 1, 6);
     // Copy wins over own: the caller keeps its pointers.
-    char* k6 = strdup("k6");
-    char* v6 = strdup("v6");
+    char *k6 = strdup("k6"), *v6 = strdup("v6");
     step("copy and own", aaput(t, k6, v6, AA_COPYKEY | AA_OWNKEY | AA_COPYVALUE | AA_OWNVALUE), 0,
          6);
     std::free(k6);
@@ -486,6 +475,7 @@ TEST(AssocMemory, FailedPutsAndReplacesLeaveTableAndCallerAsTheyWere) {
         {false, "new", AA_OWNKEY | AA_OWNVALUE, 0, 1},
         {false, "old", AA_COPYKEY | AA_COPYVALUE, 1, 1},
         {false, "ref", AA_COPYKEY, 1, 1},
+        {false, "ref", AA_COPYKEY | AA_COPYVALUE, 1, 2},
         {false, "old", AA_OWNKEY | AA_COPYVALUE, 1, 1},
         {false, "old", AA_OWNKEY | AA_OWNVALUE, 1, 0},
         {true, "old", AA_COPYVALUE, 1, 1},

@@ -19,32 +19,29 @@ TEST(Strings, TextPredicates) {
         const char* text;
         bool want;
     } cases[] = {
-        {strblank, nullptr, true},    {strblank, "", true},
-        {strblank, "\t\r\n", true},   {strblank, "\x01\x1f\x20", true},
-        {strblank, " x ", false},     {strblank, "\xa0", false},
-        {strblank, "\x7f", false},    {strblank, " \x80", false},
-        {alldigits, "", true},        {alldigits, "12-34_5.6 7", true},
-        {alldigits, "+1", false},     {alldigits, "1,5", false},
-        {alldigits, "\xb2", false},   {isfalseword, "OFF", true},
-        {isfalseword, "False", true}, {isfalseword, "0", true},
-        {isfalseword, "no", true},    {isfalseword, "0 ", false},
-        {isfalseword, "nope", false}, {isfalseword, nullptr, false},
+        {strblank, nullptr, true},        {strblank, "", true},
+        {strblank, "\t\r\n", true},       {strblank, "\x01\x1f\x20", true},
+        {strblank, " x ", false},         {strblank, "\x7f", false},
+        {strblank, " \x80", false},       {alldigits, "", true},
+        {alldigits, "12-34_5.6 7", true}, {alldigits, "+1", false},
+        {alldigits, "1,5", false},        {alldigits, "\xb2", false},
+        {isfalseword, "OFF", true},       {isfalseword, "False", true},
+        {isfalseword, "0", true},         {isfalseword, "no", true},
+        {isfalseword, "0 ", false},       {isfalseword, "nope", false},
+        {isfalseword, "fals", false},     {isfalseword, nullptr, false},
         {isfalseword, "", false},
     };
     for (const auto& c : cases) EXPECT_EQ(c.test(c.text), c.want) << (c.text ? c.text : "null");
 }
 
 TEST(Strings, TrimAndStrip) {
-    struct {
-        const char* in;
-        const char* trimmed;
-    } cases[] = {
-        {"  a b \r\n", "a b"}, {"\ta", "\ta"}, {"   ", ""}, {"", ""}, {"\n x\t \n", "x\t"},
-    };
+    // {text, trimmed}: spaces, CRs and LFs go at both ends, tabs stay.
+    const char* cases[][2] = {
+        {" a b \r\n", "a b"}, {"\ta", "\ta"}, {"   ", ""}, {"", ""}, {"\n x\t \n", "x\t"}};
     for (const auto& c : cases) {
-        std::vector<char> buf(c.in, c.in + std::strlen(c.in) + 1);
+        std::vector<char> buf(c[0], c[0] + std::strlen(c[0]) + 1);
         EXPECT_EQ(strtrim(buf.data()), buf.data());
-        EXPECT_STREQ(buf.data(), c.trimmed) << '[' << c.in << ']';
+        EXPECT_STREQ(buf.data(), c[1]) << '[' << c[0] << ']';
     }
 
     char text[] = "a b c";
@@ -121,12 +118,11 @@ TEST(Strings, AppendAdvancesOrRefuses) {
 
 TEST(Strings, ExtensionsAndLetterCase) {
     struct {
-        const char* name;
-        const char* ext;
+        const char *name, *ext;
         bool match;
     } extcases[] = {
         {"photo.JPG", ".jpg", true}, {"a", "abc", false},          {"x", "", true},
-        {".jpg", ".jpg", true},      {"file.jpeg", ".jpg", false},
+        {".jpg", ".jpg", true},      {"file.jpeg", ".jpg", false}, {"a.jpx", ".jpg", false},
     };
     for (const auto& c : extcases) EXPECT_EQ(exticmp(c.name, c.ext), c.match) << c.name << c.ext;
 
@@ -138,17 +134,15 @@ TEST(Strings, ExtensionsAndLetterCase) {
 }
 
 TEST(Strings, PathLeafListsAndPatterns) {
-    struct {
-        const char* path;
-        const char* leaf;
-    } leaves[] = {{"dir/sub\\file.txt", "file.txt"}, {"file", "file"}, {"dir/", ""}, {"", ""}};
-    for (const auto& c : leaves) EXPECT_STREQ(pathleaf(c.path), c.leaf);
+    const char* leaves[][2] = {
+        {"dir/sub\\file.txt", "file.txt"}, {"file", "file"}, {"dir/", ""}, {"", ""}};
+    for (const auto& c : leaves) EXPECT_STREQ(pathleaf(c[0]), c[1]);
     char mutablepath[] = "x/y";
     EXPECT_EQ(pathleaf(mutablepath), mutablepath + 2);
 
-    const char* list[] = {"a", "b", "c", nullptr, "d"};
-    EXPECT_EQ(strlistcount(list), 3u);
-    EXPECT_EQ(strlistcount(list + 3), 0u);
+    const char* list[] = {"a", "b", "c", "d", nullptr, "e"};
+    EXPECT_EQ(strlistcount(list), 4u);
+    EXPECT_EQ(strlistcount(list + 4), 0u);
 
     const char* abc = "abc";
     EXPECT_EQ(strafter(abc, "b"), abc + 2);
