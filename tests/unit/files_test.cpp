@@ -74,14 +74,16 @@ TEST(Files, PathQuestionsFollowLinks) {
     ASSERT_EQ(symlink(file.c_str(), tofile.c_str()), 0);
     ASSERT_EQ(symlink(sub.c_str(), todir.c_str()), 0);
     ASSERT_EQ(symlink((dir / "nowhere").c_str(), dangling.c_str()), 0);
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
 
     struct {
         std::string path;
         bool exists, regular, directory;
     } cases[] = {
-        {file, true, true, false},       {sub, true, false, true},
-        {tofile, true, true, false},     {todir, true, false, true},
-        {dangling, false, false, false}, {dir / "absent", false, false, false},
+        {file, true, true, false},          {sub, true, false, true},
+        {tofile, true, true, false},        {todir, true, false, true},
+        {dangling, false, false, false},    {dir / "absent", false, false, false},
+        {dir / "fifo", true, false, false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(fileexists(c.path.c_str()), c.exists) << c.path;
