@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 
-.PHONY: all deps build demo test test-normal test-asan tsan bench install clean format
+.PHONY: all deps test-deps build demo test test-normal test-asan tsan bench install clean format
 
 all: build
 
@@ -18,17 +18,20 @@ build: deps
 demo: build
 	scripts/demo.sh build/pacelag
 
-test-normal: build
+test-deps:
+	@scripts/deps.sh test
+
+test-normal: test-deps build
 	cd build && ctest -j $(JOBS) --output-on-failure
 
-test-asan: deps
+test-asan: test-deps
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DPACELAG_SANITIZE=ON $(CMAKE_FLAGS)
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    ctest -j $(JOBS) --output-on-failure
 
-tsan: deps
+tsan: test-deps
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DPACELAG_TSAN=ON $(CMAKE_FLAGS)
 	cmake --build build-tsan -j $(JOBS) --target threads_test
 	cd build-tsan && ctest --output-on-failure -R '^threads_test$$'

@@ -1,14 +1,15 @@
 #!/bin/sh
 # Makes sure the build tools are present. Installs what is missing with apt-get
 # when running as root on Debian/Ubuntu; otherwise says exactly what to install.
-# Usage: scripts/deps.sh [bench]
+# Usage: scripts/deps.sh [test|bench]   (no argument: what building the tool needs)
 set -e
 
 missing=""
 command -v g++ >/dev/null 2>&1 || missing="$missing g++"
 command -v cmake >/dev/null 2>&1 || missing="$missing cmake"
 command -v make >/dev/null 2>&1 || missing="$missing make"
-if [ ! -f /usr/include/gtest/gtest.h ] && [ ! -f /usr/local/include/gtest/gtest.h ]; then
+if [ "$1" = "test" ] && [ ! -f /usr/include/gtest/gtest.h ] &&
+    [ ! -f /usr/local/include/gtest/gtest.h ]; then
     missing="$missing libgtest-dev"
 fi
 if [ "$1" = "bench" ] && [ ! -f /usr/include/benchmark/benchmark.h ] &&
