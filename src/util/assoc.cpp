@@ -232,7 +232,9 @@ void setvalue(aaContext* t, aaEntry* e, void* value, bool owned) {
 
 void setkey(aaEntry* e, char* key, bool owned) {
     if (e->key.text == key) {
-        e->keyowned = e->keyowned || owned;
+        // A copy kept inside the entry's block goes with the entry, never alone.
+        if (!(e->keyinline && key == reinterpret_cast<char*>(e + 1)))
+            e->keyowned = e->keyowned || owned;
         return;
     }
     if (e->keyowned) std::free(e->key.text);

@@ -419,6 +419,11 @@ TEST(AssocOwnership, KeysAndValuesAreReleasedExactlyOnce) {
     step("own key", aaput(t, k5, nullptr, AA_OWNKEY), 0, 6);
     step("same key", aaput(t, k5, nullptr, AA_OWNKEY), 1, 6);
     step("same key kept", aaput(t, k5, nullptr, AA_OWNKEY | AA_KEEP), 1, 6);
+    // A copy kept by the table and handed back as owned is still freed with its entry.
+    step("copied key", aaput(t, "k7", nullptr, AA_COPYKEY), 0, 6);
+    aaseek(t, "k7");
+    char* k7 = const_cast<char*>(aanextkey(t));
+    step("copied key handed back", aaput(t, k7, nullptr, AA_OWNKEY), 1, 6);
     // Copy wins over own: the caller keeps its pointers.
     char *k6 = strdup("k6"), *v6 = strdup("v6");
     step("copy and own", aaput(t, k6, v6, AA_COPYKEY | AA_OWNKEY | AA_COPYVALUE | AA_OWNVALUE), 0,
