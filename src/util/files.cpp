@@ -35,7 +35,7 @@ char* readfile(const char* path, int* len) {
     if (file == nullptr) return nullptr;
     long size = -1;
     if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-    if (size < 0 || size >= INT_MAX || std::fseek(file, 0, SEEK_SET) != 0) {
+    if (size < 0 || size > INT_MAX || std::fseek(file, 0, SEEK_SET) != 0) {
         std::fclose(file);
         return nullptr;
     }

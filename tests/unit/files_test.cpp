@@ -47,7 +47,11 @@ TEST(Files, FailuresLeaveLengthAlone) {
     // A writer-capable descriptor keeps opening the FIFO for reading from blocking.
     int keep = open(fifo.c_str(), O_RDWR | O_NONBLOCK);
     ASSERT_GE(keep, 0);
-    for (const std::string& bad : {dir / "absent", inmissing, dir.path(), fifo}) {
+    // A sparse file of 2^31 bytes: one byte too many for a 32-bit length.
+    std::string big = dir / "big";
+    ASSERT_EQ(writefilestr(big.c_str(), ""), 0);
+    ASSERT_EQ(truncate(big.c_str(), off_t(1) << 31), 0);
+    for (const std::string& bad : {dir / "absent", inmissing, dir.path(), fifo, big}) {
         int len = 1234;
         EXPECT_EQ(readfile(bad.c_str(), &len), nullptr) << bad;
         EXPECT_EQ(len, 1234) << bad;
