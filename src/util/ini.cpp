@@ -139,8 +139,10 @@ int ini2aa(aaContext* table, const char* text, char lineend, char separator) {
         // With another separator, "x=y: z" keys on y: '=' restarts the key.
         if (separator != '=' && ch == '=' && line.keyend < 0) {
             line.keystart = i + 1;
-            // Never step over the terminating NUL.
-            i += text[i + 1] == '\0' ? 1 : 2;
+            // Never step over the terminating NUL or the end of the line: the
+            // next line would be read as part of this key.
+            const char* next = text + i + 1;
+            i += *next == '\0' || *next == lineend || lineendtag(next) != 0 ? 1 : 2;
             continue;
         }
 

@@ -41,6 +41,9 @@ TEST(Ini2aa, ReadsPlainAndMarkedUpLines) {
     checkini("a:1\r\nb : 2\r\n", "a=1|b=2", '\n', ':');
     checkini("x=y: z", "y=z", '\n', ':');
     checkini("x=", "keyonly=", '\n', ':');
+    // An '=' right before the end of a line leaves the next line its own.
+    for (const char* text : {"x=\nb:c", "x=<BR>b:c", "x=;b:c"})
+        checkini(text, "b=c|keyonly=", text[2] == ';' ? ';' : '\n', ':');
     // Text cut off inside markup ends the line at the NUL.
     const char* cases[][2] = {
         {"key=", ""},
