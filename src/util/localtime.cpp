@@ -78,6 +78,28 @@ time_t aftergap(time_t t, struct tm* tm) {
     return u;
 }
 
+// The time of day is one the clock shows: hour 0..23, minute and second 0..59.
+bool clockinrange(const struct tm& tm) {
+    return tm.tm_hour >= 0 && tm.tm_hour <= 23 && tm.tm_min >= 0 && tm.tm_min <= 59 &&
+           tm.tm_sec >= 0 && tm.tm_sec <= 59;
+}
+
+// Carries seconds into minutes, minutes into hours and hours into the day, so
+// that the time of day is in range. False, with tm unchanged, when the day
+// would leave the int range.
+bool carryclock(struct tm* tm) {
+    int64_t secs = tm->tm_hour * int64_t{3600} + tm->tm_min * int64_t{60} + tm->tm_sec;
+    int64_t days = secs >= 0 ? secs / 86400 : -((-secs + 86399) / 86400);
+    int64_t mday = tm->tm_mday + days;
+    if (!fitsint(mday)) return false;
+    secs -= days * 86400;
+    tm->tm_mday = static_cast<int>(mday);
+    tm->tm_hour = static_cast<int>(secs / 3600);
+    tm->tm_min = static_cast<int>(secs / 60 % 60);
+    tm->tm_sec = static_cast<int>(secs % 60);
+    return true;
+}
+
 } // namespace
 
 struct tm* utctm(struct tm* out, int64_t t) {
@@ -94,17 +116,22 @@ struct tm* localtm(struct tm* out, int64_t t) {
 
 int64_t safemktime(struct tm* tm) {
     UTIL_CHECK(tm != nullptr);
+    // A field step leaves the time of day out of range (minute 90, second
+    // 3600). Carry it into the day first, so that the wall-clock time it stands
+    // for is read by the rules below: left to mktime, a time in a repeated hour
+    // depends on its earlier calls, and seconds are added to an instant there,
+    // which could then be taken back to the earlier reading of its wall clock.
+    if (tm->tm_isdst == -1 && !clockinrange(*tm)) carryclock(tm);
     const struct tm kept = *tm;
     time_t t = mktime(tm);
     if (t == static_cast<time_t>(-1)) return -1;
     if (tm->tm_hour == kept.tm_hour && tm->tm_min == kept.tm_min) {
-        if (kept.tm_isdst == -1) t = earliest(t, tm);
+        if (kept.tm_isdst == -1 && clockinrange(kept)) t = earliest(t, tm);
         return t;
     }
     // The wall clock moved although every field was in range: the time lies in
     // a gap. How mktime places such a time varies, so read it as standard time.
-    if (kept.tm_isdst == -1 && kept.tm_hour >= 0 && kept.tm_hour <= 23 && kept.tm_min >= 0 &&
-        kept.tm_min <= 59 && kept.tm_sec >= 0 && kept.tm_sec <= 59) {
+    if (kept.tm_isdst == -1 && clockinrange(kept)) {
         const struct tm first = *tm;
         *tm = kept;
         tm->tm_isdst = 0;

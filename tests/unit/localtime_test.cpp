@@ -215,6 +215,37 @@ TEST(LocalTime, DaylightSavingChanges) {
     }
 }
 
+// Field steps that carry past the clock's range and land on a repeated wall
+// clock give its earlier instant, whatever mktime was asked before; a step
+// across the repeated span keeps to the wall clock.
+TEST(LocalTime, FieldStepsAroundRepeatedHour) {
+    for (const char* zone : kZones) {
+        Zone z(zone);
+        for (const Change& c : changes(2024)) {
+            if (c.after >= c.before) continue;
+            const int64_t s = c.before - c.after, p = c.at - s / 2; // first reading
+            const int64_t q = p - 3600, r = p + s + 3600;           // an hour either side
+            const struct {
+                int64_t from;
+                unsigned unit;
+                int amount;
+                int64_t to;
+            } cases[] = {
+                {q, TIME_SECOND, 3600, p}, {q, TIME_MINUTE, 60, p},   {r, TIME_SECOND, -3600, p},
+                {r, TIME_MINUTE, -60, p},  {p, TIME_SECOND, 3600, r}, {p, TIME_MINUTE, 60, r},
+            };
+            for (const auto& k : cases) {
+                for (int primer : {20240115, 20240715}) {
+                    at(primer, 120000); // mktime's guess of the offset
+                    EXPECT_EQ(timeadd(k.unit, k.from, k.amount), k.to)
+                        << zone << " " << wall(k.from) << " unit " << k.unit << " + " << k.amount
+                        << " after " << primer;
+                }
+            }
+        }
+    }
+}
+
 TEST(LocalTimeDeathTest, NullRecords) {
     EXPECT_DEATH(utctm(nullptr, 0), "utctm");
     EXPECT_DEATH(localtm(nullptr, 0), "localtm");
