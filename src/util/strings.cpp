@@ -6,7 +6,6 @@
 #include "check.h"
 
 #include <cstring>
-#include <strings.h>
 
 namespace {
 struct CaseTables {
@@ -20,6 +19,16 @@ struct CaseTables {
     }
 };
 constexpr CaseTables casetables;
+
+// Equal ignoring ASCII letter case only, whatever locale the program has set.
+bool asciicaseequal(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        if (casetables.lower[static_cast<unsigned char>(*a)] !=
+            casetables.lower[static_cast<unsigned char>(*b)])
+            return false;
+        if (*a == '\0') return true;
+    }
+}
 
 bool trimmable(char c) {
     return c == ' ' || c == '\r' || c == '\n';
@@ -148,13 +157,13 @@ bool exticmp(const char* filename, const char* extension) {
     size_t namelength = std::strlen(filename);
     size_t extlength = std::strlen(extension);
     if (extlength > namelength) return false;
-    return strcasecmp(filename + namelength - extlength, extension) == 0;
+    return asciicaseequal(filename + namelength - extlength, extension);
 }
 
 bool isfalseword(const char* text) {
     if (text == nullptr) return false;
-    return strcasecmp(text, "0") == 0 || strcasecmp(text, "no") == 0 ||
-           strcasecmp(text, "off") == 0 || strcasecmp(text, "false") == 0;
+    return asciicaseequal(text, "0") || asciicaseequal(text, "no") || asciicaseequal(text, "off") ||
+           asciicaseequal(text, "false");
 }
 
 char charupper(char ch) {
