@@ -23,8 +23,10 @@ enum {
 // Fill out with the UTC / local breakdown of t; null on failure.
 struct tm* utctm(struct tm* out, int64_t t);
 struct tm* localtm(struct tm* out, int64_t t);
-// mktime, except that a wall-clock time in a daylight-saving gap (flag -1) is
-// read as standard time. Normalises tm in place.
+// mktime, except that with flag -1 an out-of-range time of day is first
+// carried into the day, a wall-clock time in a gap is read with the offset in
+// force before it, and a repeated one gives its earlier instant. Normalises tm
+// in place.
 int64_t safemktime(struct tm* tm);
 // Adds months to an unnormalised breakdown; a month's last day stays the last
 // day. Returns tm, not yet normalised: convert it with safemktime.
