@@ -3,6 +3,7 @@
 #include "pacelag/util.h"
 
 #include "check.h"
+#include "positional.h"
 
 #include <cctype>
 #include <cstdint>
@@ -21,28 +22,6 @@ const unsigned char b128symbols[128] = {
     0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xC8, 0xC9, 0xCA, 0xCB, 0xCC, 0xCD, 0xCE, 0xCF, 0xD0, 0xD1, 0xD2,
     0xD3, 0xD4, 0xD5, 0xD6, 0xD7, 0xD8, 0xD9, 0xDA, 0xDB, 0xDC, 0xDD, 0xDF, 0xE0, 0xE1, 0xE2, 0xE3,
     0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x7E, 0x60, 0x3F, 0xE4, 0xE5, 0xE6};
-
-// Writes the magnitude least significant first, the sign, then reverses.
-int positional(char* buf, uint64_t magnitude, bool negative, const char* symbols, unsigned base) {
-    int n = 0;
-    do {
-        buf[n++] = symbols[magnitude % base];
-        magnitude /= base;
-    } while (magnitude != 0);
-    if (negative) buf[n++] = '-';
-    buf[n] = '\0';
-    for (int i = 0, j = n - 1; i < j; ++i, --j) {
-        char c = buf[i];
-        buf[i] = buf[j];
-        buf[j] = c;
-    }
-    return n;
-}
-
-// Magnitude as unsigned, exact for the most negative value too.
-uint64_t magnitude64(int64_t value) {
-    return value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-}
 
 bool ishex(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');

@@ -4,6 +4,7 @@
 
 #include "alloc.h"
 #include "check.h"
+#include "positional.h"
 
 #include <cstring>
 
@@ -30,30 +31,12 @@ bool asciicaseequal(const char* a, const char* b) {
     }
 }
 
+const char decimaldigits[] = "0123456789";
+
 bool trimmable(char c) {
     return c == ' ' || c == '\r' || c == '\n';
 }
 
-void reverse(char* text, int length) {
-    for (int i = 0, j = length - 1; i < j; ++i, --j) {
-        char c = text[i];
-        text[i] = text[j];
-        text[j] = c;
-    }
-}
-
-// Digits least significant first, the sign, then reversed in place.
-int decimal(char* buf, uint64_t magnitude, bool negative) {
-    int n = 0;
-    do {
-        buf[n++] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (negative) buf[n++] = '-';
-    buf[n] = '\0';
-    reverse(buf, n);
-    return n;
-}
 } // namespace
 
 bool strblank(const char* text) {
@@ -220,33 +203,29 @@ int strset(const char* value, char*& slot) {
 
 int int2str(char* buf, int32_t value) {
     UTIL_CHECK(buf != nullptr);
-    uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(value))
-                                   : static_cast<uint64_t>(value);
-    return decimal(buf, magnitude, value < 0);
+    return positional(buf, magnitude64(value), value < 0, decimaldigits, 10);
 }
 
 int uint2str(char* buf, uint32_t value) {
     UTIL_CHECK(buf != nullptr);
-    return decimal(buf, value, false);
+    return positional(buf, value, false, decimaldigits, 10);
 }
 
 int long2str(char* buf, int64_t value) {
     UTIL_CHECK(buf != nullptr);
-    uint64_t magnitude =
-        value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-    return decimal(buf, magnitude, value < 0);
+    return positional(buf, magnitude64(value), value < 0, decimaldigits, 10);
 }
 
 int ulong2str(char* buf, uint64_t value) {
     UTIL_CHECK(buf != nullptr);
-    return decimal(buf, value, false);
+    return positional(buf, value, false, decimaldigits, 10);
 }
 
 int ipv4num2str(char* buf, uint32_t value) {
     UTIL_CHECK(buf != nullptr);
     int n = 0;
     for (int shift = 24; shift >= 0; shift -= 8) {
-        n += decimal(buf + n, (value >> shift) & 0xFF, false);
+        n += positional(buf + n, (value >> shift) & 0xFF, false, decimaldigits, 10);
         if (shift > 0) buf[n++] = '.';
     }
     buf[n] = '\0';
