@@ -1,30 +1,67 @@
 #!/bin/sh
-# Makes sure the build tools are present. Installs what is missing with apt-get
-# when running as root on Debian/Ubuntu; otherwise says exactly what to install.
-# Usage: scripts/deps.sh [test|bench]   (no argument: what building the tool needs)
+# Makes sure the tools a make target needs are present. Installs what is
+# missing with apt-get when running as root on Debian/Ubuntu; otherwise says
+# exactly what to install.
+# Usage: scripts/deps.sh [test|bench|fuzz|lab|deb]   (no argument: building the tool)
 set -e
 
 missing=""
-command -v g++ >/dev/null 2>&1 || missing="$missing g++"
-command -v cmake >/dev/null 2>&1 || missing="$missing cmake"
-command -v make >/dev/null 2>&1 || missing="$missing make"
-if [ "$1" = "test" ] && [ ! -f /usr/include/gtest/gtest.h ] &&
-    [ ! -f /usr/local/include/gtest/gtest.h ]; then
-    missing="$missing libgtest-dev"
-fi
-if [ "$1" = "bench" ] && [ ! -f /usr/include/benchmark/benchmark.h ] &&
-    [ ! -f /usr/local/include/benchmark/benchmark.h ]; then
-    missing="$missing libbenchmark-dev"
-fi
+need_cmd() { command -v "$1" >/dev/null 2>&1 || missing="$missing $2"; }
+need_file() {
+    for f in $1; do
+        [ -e "$f" ] && return 0
+    done
+    missing="$missing $2"
+}
+
+need_cmd g++ g++
+need_cmd cmake cmake
+need_cmd make make
+
+case "$1" in
+test)
+    need_file "/usr/include/gtest/gtest.h /usr/local/include/gtest/gtest.h" libgtest-dev
+    need_cmd clang++ clang
+    need_file "/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a" libclang-rt-14-dev
+    need_cmd mandoc mandoc
+    need_cmd pkg-config pkg-config
+    need_cmd dpkg-shlibdeps dpkg-dev
+    need_cmd ip iproute2
+    need_cmd tc iproute2
+    need_file "/usr/share/javascript/chart.js/chart.min.js" libjs-chart.js
+    need_cmd chromium chromium
+    ;;
+bench)
+    need_file "/usr/include/benchmark/benchmark.h /usr/local/include/benchmark/benchmark.h" libbenchmark-dev
+    need_cmd sockperf sockperf
+    need_cmd irtt irtt
+    ;;
+fuzz)
+    need_cmd clang++ clang
+    need_file "/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a" libclang-rt-14-dev
+    ;;
+lab)
+    need_cmd ip iproute2
+    need_cmd tc iproute2
+    need_file "/usr/share/javascript/chart.js/chart.min.js" libjs-chart.js
+    ;;
+deb)
+    need_cmd dpkg-shlibdeps dpkg-dev
+    need_cmd fakeroot fakeroot
+    ;;
+esac
 
 [ -z "$missing" ] && exit 0
+# One package may be named for several missing commands.
+missing=$(echo "$missing" | tr ' ' '\n' | awk 'NF && !seen[$0]++' | tr '\n' ' ')
+missing=" ${missing% }"
 
 if [ "$(id -u)" = "0" ] && command -v apt-get >/dev/null 2>&1; then
     echo "Installing:$missing"
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q
+    apt-get update -q >/dev/null
     # shellcheck disable=SC2086
-    apt-get install -y -q $missing
+    apt-get install -y -q $missing >/dev/null
     exit 0
 fi
 
