@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+// Declarations here are exported from the shared library; the rest of it is hidden.
+#pragma GCC visibility push(default)
+
 struct aaContext;
 
 // ---- Whole files (binary mode) ----
@@ -41,3 +44,5 @@ char* relname(const char* path);
 int extreplace(char* filename, const char* ext);
 // Case-sensitive: filename ends in extension.
 bool extcmp(const char* filename, const char* extension);
+
+#pragma GCC visibility pop

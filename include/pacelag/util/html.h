@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
+// Declarations here are exported from the shared library; the rest of it is hidden.
+#pragma GCC visibility push(default)
+
 // ---- Attribute values ----
 
 // Decoded value of attribute `key` (keylen bytes) in tag text `html`, newly
@@ -40,3 +43,5 @@ char* stristrend(char* text, const char* needle);
 // True when the double quotes from start up to and including *pos are even in
 // number; false when pos is before start or at or past the end of the text.
 bool outsidequotes(const char* start, const char* pos);
+
+#pragma GCC visibility pop

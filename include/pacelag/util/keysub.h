@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+// Declarations here are exported from the shared library; the rest of it is hidden.
+#pragma GCC visibility push(default)
+
 struct aaContext;
 
 // ---- Template key substitution ----
@@ -53,3 +56,5 @@ double rounddec(int places, double x);
 // Splits an amount that includes rate (0.19 = 19 %) into base and surcharge,
 // both to hundredths; a cent lost to rounding goes to the surcharge.
 void ratesplit(double* base, double* surcharge, double amount, double rate);
+
+#pragma GCC visibility pop

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+// Declarations here are exported from the shared library; the rest of it is hidden.
+#pragma GCC visibility push(default)
+
 struct sockaddr;
 
 // ---- IPv6 and IPv4 address text ----
@@ -75,3 +78,5 @@ bool ipv6match(const char* pattern, const unsigned char addr[16]);
 // IPv6 when the pattern holds a ':', IPv4 otherwise. family is AF_INET or
 // AF_INET6, or -1 with both records zero when the pattern fails.
 int str2iprange(const char* pattern, ipvn* low, ipvn* high, int* family);
+
+#pragma GCC visibility pop

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <ctime>
 
+// Declarations here are exported from the shared library; the rest of it is hidden.
+#pragma GCC visibility push(default)
+
 // ---- Numeric, bit and date routines ----
 
 // Tolerance comparisons; strict (|a - b| < tolerance), false for NaN operands.
@@ -91,3 +94,5 @@ int64_t str2long(const char* text);
 int str2range(const char* text, int64_t* low, int64_t* high);
 // "1" (by strtol), "true", "yes" or "on" in any case; false for null.
 bool istrueword(const char* text);
+
+#pragma GCC visibility pop

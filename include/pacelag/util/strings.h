@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <cstdlib>
 
+// Declarations here are exported from the shared library; the rest of it is hidden.
+#pragma GCC visibility push(default)
+
 // True for null, the empty text, or a text of bytes 0x01..0x20 only.
 bool strblank(const char* text);
 // Removes leading and trailing spaces, CRs and LFs in place (not tabs).
@@ -63,3 +66,5 @@ int long2str(char* buf, int64_t value);
 int ulong2str(char* buf, uint64_t value);
 // Host-order IPv4 value (first octet in the top byte) to dotted quad.
 int ipv4num2str(char* buf, uint32_t value);
+
+#pragma GCC visibility pop

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+// Declarations here are exported from the shared library; the rest of it is hidden.
+#pragma GCC visibility push(default)
+
 // ---- Number and digit text ----
 
 // 0..15 for a hexadecimal digit, 0 for any other byte.
@@ -102,3 +105,5 @@ char* urlencodestr(const char* text);
 void datamask_mask(const char* src, int type, char* dst, int size);
 // Whether data is already in the masked form of type. Trims data in place.
 bool datamask_check(char* data, int type);
+
+#pragma GCC visibility pop
