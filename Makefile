@@ -1,10 +1,13 @@
 # Front door: `make` builds, `make demo` runs a server and a client on loopback,
-# `make test` runs every test in a normal and a sanitizer build.
+# `make test` runs every test in a normal and a sanitizer build, `make install`
+# installs an optimised, stripped build under PREFIX (and DESTDIR), `make deb`
+# builds the Debian packages.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
+DESTDIR ?=
 
-.PHONY: all deps test-deps build demo test test-normal test-asan tsan bench install clean format
+.PHONY: all deps test-deps build demo test test-normal test-asan tsan bench install deb clean format
 
 all: build
 
@@ -44,11 +47,23 @@ bench:
 	cmake --build build-bench -j $(JOBS)
 	scripts/bench.sh build-bench
 
-install: build
-	cmake --install build --prefix $(PREFIX)
+# The prefix is given when configuring too: GNUInstallDirs picks the library
+# directory from it (lib/<multiarch> under /usr on Debian).
+install: deps
+	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DPACELAG_TESTS=OFF \
+	    -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_FLAGS)
+	cmake --build build-release -j $(JOBS)
+	DESTDIR="$(DESTDIR)" cmake --install build-release --prefix $(PREFIX) --strip
+
+deb:
+	@scripts/deps.sh deb
+	cmake -S . -B build-deb -DCMAKE_BUILD_TYPE=Release -DPACELAG_TESTS=OFF \
+	    -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)
+	cmake --build build-deb -j $(JOBS)
+	cd build-deb && cpack -G DEB
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf build build-asan build-tsan build-bench
+	rm -rf build build-asan build-tsan build-bench build-release build-deb
