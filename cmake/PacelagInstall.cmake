@@ -39,6 +39,7 @@ install(FILES ${PROJECT_BINARY_DIR}/pacelagConfig.cmake
 
 set(PACELAG_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 file(RELATIVE_PATH PACELAG_PC_TO_PREFIX /prefix/${PACELAG_PKGCONFIG_DIR} /prefix)
+string(REGEX REPLACE "/$" "" PACELAG_PC_TO_PREFIX "${PACELAG_PC_TO_PREFIX}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/pacelag_util.pc.in
   ${PROJECT_BINARY_DIR}/pacelag_util.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/pacelag_util.pc DESTINATION ${PACELAG_PKGCONFIG_DIR}
