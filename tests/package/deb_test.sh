@@ -96,4 +96,4 @@ esac
 readelf -S "$tmp/root/usr/bin/pacelag" | grep -q '\.debug_info' && fail "pacelag is not stripped"
 
 [ "$failures" -eq 0 ] || exit 1
-echo "packages: $(cd "$tmp/out" && ls ./*.deb | tr '\n' ' ')"
+echo "packages: $(basename "$tooldeb") $(basename "$devdeb")"

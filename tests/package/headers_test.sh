@@ -32,11 +32,11 @@ for header in $headers; do
     done
     case $header in
     pacelag/util/*)
-        grep -q '^#pragma GCC visibility push(default)' "$incdir/$header" &&
-            grep -q '^#pragma GCC visibility pop' "$incdir/$header" || {
+        if ! grep -q '^#pragma GCC visibility push(default)' "$incdir/$header" ||
+            ! grep -q '^#pragma GCC visibility pop' "$incdir/$header"; then
             echo "FAIL: $header does not mark its declarations for export"
             failures=$((failures + 1))
-        }
+        fi
         ;;
     esac
 done
