@@ -15,9 +15,9 @@
 #include "pacelag/util/builders.h" // INI text and the other builders
 #include "pacelag/util/strings.h"  // string primitives
 #include "pacelag/util/text.h"     // digit texts, character classes, escaping, masking
-#include "pacelag/util/numeric.h"  // numeric and bit routines, paths, value parsing
+#include "pacelag/util/numbers.h"  // numeric and bit routines, paths, value parsing
 #include "pacelag/util/html.h"     // HTML attribute values and entities
-#include "pacelag/util/keysub.h"   // template substitution, number formatting, rounding
+#include "pacelag/util/templates.h" // template substitution, number formatting, rounding
 #include "pacelag/util/net.h"      // IPv6/IPv4 addresses, socket addresses, URLs, ranges
 #include "pacelag/util/datetime.h" // local time, calendar steps, date texts
 #include "pacelag/util/files.h"    // whole files, file search and paths
