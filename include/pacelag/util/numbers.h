@@ -61,11 +61,6 @@ void ip4mapped(uint32_t ipv4, uint8_t* out);
 // The stored IPv4 value of a mapped address, 0 for any other address.
 uint32_t ip4unmap(const uint8_t* address);
 
-// Days in the month of date (tm_mon 0..11, tm_year from 1900); -1 for a bad month.
-int monthdays(const struct tm* date);
-// Rata Die day count of a proleptic Gregorian date (month 1..12); 1 Jan 1 is day 1.
-int daynumber(int year, int month, int day);
-
 // ---- Path and name parts ----
 
 // Splits path at its last '/' or '\' into dir and file (either may be null;

@@ -220,29 +220,3 @@ uint32_t ip4unmap(const uint8_t* address) {
     std::memcpy(&v, address + 12, 4);
     return v;
 }
-
-// ---- calendar ----
-
-int monthdays(const struct tm* date) {
-    UTIL_CHECK(date != nullptr);
-    static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    int month = date->tm_mon;
-    if (month < 0 || month > 11) return -1;
-    if (month != 1) return days[month];
-    long year = static_cast<long>(date->tm_year) + 1900;
-    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return leap ? 29 : 28;
-}
-
-int daynumber(int year, int month, int day) {
-    // Computed in 64 bits so that absurd years give a defined (truncated)
-    // value instead of signed overflow; for any year whose products fit an
-    // int the result is the same.
-    int64_t y = year, m = month;
-    if (m == 1 || m == 2) {
-        y -= 1;
-        m += 12;
-    }
-    int64_t rd = day + (153 * m - 457) / 5 + 365 * y + y / 4 - y / 100 + y / 400 - 306;
-    return int(uint32_t(uint64_t(rd)));
-}

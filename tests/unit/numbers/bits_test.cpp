@@ -224,32 +224,4 @@ TEST(Bits, Ranges128AndMappedAddresses) {
     }
 }
 
-TEST(Bits, Calendar) {
-    struct {
-        int year, mon, days;
-    } months[] = {{0, 1, 28},   {100, 1, 29}, {124, 1, 29},  {123, 1, 28},  {500, 1, 29},
-                  {200, 1, 28}, {124, 3, 30}, {124, 11, 31}, {124, 12, -1}, {124, -1, -1}};
-    for (auto& c : months) {
-        struct tm date = {};
-        date.tm_year = c.year;
-        date.tm_mon = c.mon;
-        EXPECT_EQ(monthdays(&date), c.days) << c.year << " " << c.mon;
-    }
-    EXPECT_EQ(daynumber(1, 1, 1), 1);
-    EXPECT_EQ(daynumber(1970, 1, 1), 719163);
-    EXPECT_EQ(daynumber(2000, 3, 1) - daynumber(2000, 2, 28), 2);
-    EXPECT_EQ(daynumber(9999, 12, 31), 3652059);
-    daynumber(INT32_MAX, 12, 31); // out of range: any value, but defined behaviour
-    std::mt19937 rng(1970);
-    for (int round = 0; round < 3000; ++round) {
-        struct tm date = {};
-        date.tm_year = int(rng() % (9999 - 1970 + 1)) + 70;
-        date.tm_mon = int(rng() % 12);
-        date.tm_mday = int(rng() % monthdays(&date)) + 1;
-        int64_t days = int64_t(timegm(&date)) / 86400;
-        ASSERT_EQ(daynumber(date.tm_year + 1900, date.tm_mon + 1, date.tm_mday) - 719163, days)
-            << date.tm_year + 1900 << "-" << date.tm_mon + 1 << "-" << date.tm_mday;
-    }
-}
-
 } // namespace
