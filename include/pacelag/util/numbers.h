@@ -37,9 +37,6 @@ int bittest(const uint8_t* bits, int n);
 // Smallest set bit in from..to, or -1.
 int bitfind(const uint8_t* bits, int from, int to);
 
-// Internet checksum (RFC 1071) over host-order 16-bit words, in the byte
-// order of those words. 0xFFFF for an empty run.
-uint16_t inetchecksum(const void* data, int len);
 // NUL-free encoding: b becomes b + 2, 0xFE becomes 01 01, 0xFF becomes 01 02.
 // The output is NUL-terminated; a buffer too small takes a prefix. Returns the
 // output length.
@@ -48,18 +45,6 @@ int nulescape(const void* data, int datalen, char* out, int outsize);
 // is not terminated and never receives more than maxlen bytes. Returns the
 // number of bytes written.
 int nulunescape(const char* src, void* out, int maxlen);
-
-// 128-bit values as two host-order words, the first the more significant.
-bool u128inrange(const uint64_t* low, const uint64_t* high, const uint64_t* value);
-// low <= value <= high for 16-byte network-order values.
-bool ip6rangehas(const uint8_t* low, const uint8_t* high, const uint8_t* value);
-// Reverses the byte order of each 8-byte half of 16 bytes in place: network
-// order to the two host-order words above and back.
-void swap128(void* value);
-// ::ffff:a.b.c.d with ipv4 stored as its four bytes in memory (network) order.
-void ip4mapped(uint32_t ipv4, uint8_t* out);
-// The stored IPv4 value of a mapped address, 0 for any other address.
-uint32_t ip4unmap(const uint8_t* address);
 
 // ---- Path and name parts ----
 

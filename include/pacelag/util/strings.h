@@ -61,5 +61,3 @@ int int2str(char* buf, int32_t value);
 int uint2str(char* buf, uint32_t value);
 int long2str(char* buf, int64_t value);
 int ulong2str(char* buf, uint64_t value);
-// Host-order IPv4 value (first octet in the top byte) to dotted quad.
-int ipv4num2str(char* buf, uint32_t value);

@@ -38,11 +38,6 @@ double str2doubleval(const char* text);
 bool isnumeric(const char* text);
 // Only '0'..'9'; the empty text is true.
 bool onlydigits(const char* text);
-// "xx:xx:xx:xx:xx:xx" (':' or '-' each), "xxxx.xxxx.xxxx" or twelve hex digits.
-// False for null.
-bool ismacaddr(const char* text);
-// Same twelve hex digits ignoring case and the separators '-', '.', ':'.
-bool macequal(const char* a, const char* b);
 
 // ---- Character classes ----
 // The whole-text tests pass the empty text (except hasletter) and fail null.

@@ -4,6 +4,7 @@
 #include "pacelag/util.h"
 
 #include "check.h"
+#include "positional.h"
 
 #include <arpa/inet.h>
 #include <cstring>
@@ -196,4 +197,15 @@ int ipv6cidr2str(char* buf, unsigned prefix, const unsigned char addr[16]) {
     int n = ipv6addr2str(buf, addr);
     buf[n++] = '/';
     return n + int2str(buf + n, static_cast<int32_t>(prefix & 0xFF));
+}
+
+int ipv4num2str(char* buf, uint32_t value) {
+    UTIL_CHECK(buf != nullptr);
+    int n = 0;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        n += positional(buf + n, (value >> shift) & 0xFF, false, decimaldigits, 10);
+        if (shift > 0) buf[n++] = '.';
+    }
+    buf[n] = '\0';
+    return n;
 }

@@ -31,8 +31,6 @@ bool asciicaseequal(const char* a, const char* b) {
     }
 }
 
-const char decimaldigits[] = "0123456789";
-
 bool trimmable(char c) {
     return c == ' ' || c == '\r' || c == '\n';
 }
@@ -219,15 +217,4 @@ int long2str(char* buf, int64_t value) {
 int ulong2str(char* buf, uint64_t value) {
     UTIL_CHECK(buf != nullptr);
     return positional(buf, value, false, decimaldigits, 10);
-}
-
-int ipv4num2str(char* buf, uint32_t value) {
-    UTIL_CHECK(buf != nullptr);
-    int n = 0;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        n += positional(buf + n, (value >> shift) & 0xFF, false, decimaldigits, 10);
-        if (shift > 0) buf[n++] = '.';
-    }
-    buf[n] = '\0';
-    return n;
 }
