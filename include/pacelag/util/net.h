@@ -18,7 +18,8 @@ int ipv6addr2str(char* buf, const unsigned char addr[16]);
 // ipv6addr2str, '/', then the low 8 bits of prefix in decimal. buf holds 44 bytes.
 int ipv6cidr2str(char* buf, unsigned prefix, const unsigned char addr[16]);
 
-// Host-order IPv4 value (first octet in the top byte) to dotted quad.
+// Host-order IPv4 value (first octet in the top byte) to dotted quad. buf
+// holds 16 bytes. Returns the number of characters written.
 int ipv4num2str(char* buf, uint32_t value);
 
 // ---- Address values ----

@@ -23,12 +23,8 @@ void stripcrlf(char* text);
 // Replaces every `from` by `to` in place.
 char* strsub(char* text, char from, char to);
 
-// Only '0'..'9', ' ', '-', '.', '_' (the empty text included).
-bool alldigits(const char* text);
 // filename ends in extension, ignoring ASCII case.
 bool exticmp(const char* filename, const char* extension);
-// "0", "no", "off", "false" in any case.
-bool isfalseword(const char* text);
 
 char charupper(char ch);
 char charlower(char ch);
@@ -54,10 +50,3 @@ template <typename T> inline void ptrmove(T*& from, T*& to) {
     from = nullptr;
     if (old != to) std::free(old);
 }
-
-// Decimal texts; buffers must hold 12, 11, 21, 21 and 16 bytes respectively.
-// Each returns the number of characters written.
-int int2str(char* buf, int32_t value);
-int uint2str(char* buf, uint32_t value);
-int long2str(char* buf, int64_t value);
-int ulong2str(char* buf, uint64_t value);

@@ -1,5 +1,5 @@
-// Part of pacelag/util.h: template key substitution, number and size
-// formatting, and decimal rounding.
+// Part of pacelag/util.h: template key substitution: '$name' references of a
+// template filled from an aaContext, escaped for text, HTML, JSON or SQL.
 #pragma once
 
 #include <cstdint>
@@ -27,29 +27,3 @@ char* querykeysub(char* src, aaContext* table);
 // New text in out with every single quote doubled; its length, or -1 (out null)
 // when memory runs out.
 int quotedupnew(const char* text, char*& out);
-
-// ---- Number and size formatting ----
-
-// Byte count with a decimal unit (bytes, KB .. PB), then suffix (null = "").
-// No buffer size: values 0..1e18 need at most 11 characters plus the suffix.
-// Returns the length written.
-int size2str(char* buf, const char* suffix, double bytes);
-// Bit rate in bit, kbit or Mbit, then suffix (null = "/s").
-int bitrate2str(char* buf, const char* suffix, double bits);
-// "S secs", "M mins, S secs" or "H hrs, M mins, S secs"; at most 27 characters.
-int secs2str(char* buf, int secs);
-// Two lower-case hex digits per byte; null for a count below 0 or from 2^30,
-// or when memory runs out.
-char* bin2hex(const unsigned char* data, int count);
-// Drops trailing fraction zeros (and a bare '.') and a leading '+' of a plain
-// decimal number in place; other texts stay as they are.
-void numtrim(char* text);
-
-// ---- Decimal rounding and rate split ----
-
-// Half away from zero to `places` decimals (negative: tens, hundreds...); a
-// fraction above 0.499999999 counts as a half.
-double rounddec(int places, double x);
-// Splits an amount that includes rate (0.19 = 19 %) into base and surcharge,
-// both to hundredths; a cent lost to rounding goes to the surcharge.
-void ratesplit(double* base, double* surcharge, double amount, double rate);

@@ -27,10 +27,6 @@ bool ishex(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-bool isdigitbyte(char c) {
-    return c >= '0' && c <= '9';
-}
-
 } // namespace
 
 int hexval(char ch) {
@@ -127,67 +123,22 @@ int int2b128(char* buf, int32_t value) {
                       reinterpret_cast<const char*>(b128symbols), 128);
 }
 
-int str2double(const char* text, double& out) {
-    out = 0.0;
-    if (text == nullptr) return -1;
-    const char* p = text;
-    while (std::isspace(static_cast<unsigned char>(*p))) ++p;
-    double sign = 1.0;
-    if (*p == '-') {
-        sign = -1.0;
-        ++p;
-    } else if (*p == '+') {
-        ++p;
-    }
-    if (*p == '\0') return -1;
-    double value = 0.0;
-    while (isdigitbyte(*p)) value = value * 10.0 + (*p++ - '0');
-    // The divisor is a double: it cannot overflow like an integer and stays
-    // exact up to 10^22. Fraction digits are taken while the digit value is
-    // still an exact integer (below 2^53); later ones are below the result's
-    // precision and are skipped, which also keeps value and divisor finite.
-    double divisor = 1.0;
-    if (*p == '.') {
-        ++p;
-        for (; isdigitbyte(*p); ++p) {
-            if (value < 9007199254740992.0 && divisor < 1e300) {
-                value = value * 10.0 + (*p - '0');
-                divisor *= 10.0;
-            }
-        }
-    }
-    while (std::isspace(static_cast<unsigned char>(*p))) ++p;
-    if (*p != '\0' && *p != '.') return -1;
-    out = sign * (value / divisor);
-    return 0;
+int int2str(char* buf, int32_t value) {
+    UTIL_CHECK(buf != nullptr);
+    return positional(buf, magnitude64(value), value < 0, decimaldigits, 10);
 }
 
-double str2doubleval(const char* text) {
-    double value;
-    str2double(text, value);
-    return value;
+int uint2str(char* buf, uint32_t value) {
+    UTIL_CHECK(buf != nullptr);
+    return positional(buf, value, false, decimaldigits, 10);
 }
 
-bool isnumeric(const char* text) {
-    UTIL_CHECK(text != nullptr);
-    bool pendingminus = false;
-    for (const char* p = text; *p; ++p) {
-        char c = *p;
-        if (c == '-') {
-            if (p[1] == '-') return false;
-            pendingminus = true;
-        } else if (c >= '0' && c <= '9') {
-            pendingminus = false;
-        } else if (c != ' ' && c != '\t' && c != '.') {
-            return false;
-        }
-    }
-    return !pendingminus;
+int long2str(char* buf, int64_t value) {
+    UTIL_CHECK(buf != nullptr);
+    return positional(buf, magnitude64(value), value < 0, decimaldigits, 10);
 }
 
-bool onlydigits(const char* text) {
-    UTIL_CHECK(text != nullptr);
-    for (const char* p = text; *p; ++p)
-        if (!isdigitbyte(*p)) return false;
-    return true;
+int ulong2str(char* buf, uint64_t value) {
+    UTIL_CHECK(buf != nullptr);
+    return positional(buf, value, false, decimaldigits, 10);
 }

@@ -4,7 +4,6 @@
 
 #include "alloc.h"
 #include "check.h"
-#include "positional.h"
 
 #include <cstring>
 
@@ -124,27 +123,12 @@ char* strsub(char* text, char from, char to) {
     return text;
 }
 
-bool alldigits(const char* text) {
-    UTIL_CHECK(text != nullptr);
-    for (const char* p = text; *p; ++p) {
-        char c = *p;
-        if (!((c >= '0' && c <= '9') || c == ' ' || c == '-' || c == '.' || c == '_')) return false;
-    }
-    return true;
-}
-
 bool exticmp(const char* filename, const char* extension) {
     UTIL_CHECK(filename != nullptr && extension != nullptr);
     size_t namelength = std::strlen(filename);
     size_t extlength = std::strlen(extension);
     if (extlength > namelength) return false;
     return asciicaseequal(filename + namelength - extlength, extension);
-}
-
-bool isfalseword(const char* text) {
-    if (text == nullptr) return false;
-    return asciicaseequal(text, "0") || asciicaseequal(text, "no") || asciicaseequal(text, "off") ||
-           asciicaseequal(text, "false");
 }
 
 char charupper(char ch) {
@@ -197,24 +181,4 @@ int strset(const char* value, char*& slot) {
     std::free(slot);
     slot = copy;
     return 0;
-}
-
-int int2str(char* buf, int32_t value) {
-    UTIL_CHECK(buf != nullptr);
-    return positional(buf, magnitude64(value), value < 0, decimaldigits, 10);
-}
-
-int uint2str(char* buf, uint32_t value) {
-    UTIL_CHECK(buf != nullptr);
-    return positional(buf, value, false, decimaldigits, 10);
-}
-
-int long2str(char* buf, int64_t value) {
-    UTIL_CHECK(buf != nullptr);
-    return positional(buf, magnitude64(value), value < 0, decimaldigits, 10);
-}
-
-int ulong2str(char* buf, uint64_t value) {
-    UTIL_CHECK(buf != nullptr);
-    return positional(buf, value, false, decimaldigits, 10);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cmath>
 #include <random>
 #include <string>
 
@@ -79,4 +80,65 @@ TEST(NumParse, TruthWords) {
 TEST(NumParseDeathTest, NullTextIsAProgrammingError) {
     EXPECT_DEATH(str2int(nullptr), "str2int");
     EXPECT_DEATH(str2long(nullptr), "str2long");
+}
+
+TEST(Digits, DecimalToDouble) {
+    struct Case {
+        const char* text;
+        int rc;
+        double want;
+    } cases[] = {{"\t -12.5 \n", 0, -12.5},
+                 {"", -1, 0.0},
+                 {nullptr, -1, 0.0},
+                 {"+", -1, 0.0},
+                 {"1e5", -1, 0.0},
+                 {"1.5.7", 0, 1.5},
+                 {"12 .x", 0, 12.0},
+                 {".", 0, 0.0},
+                 // Long fractions: the divisor must not overflow, and every digit that
+                 // the result can hold is taken.
+                 {"3.141592653589793", 0, 3.141592653589793},
+                 {"0.0000000000000000000001", 0, 1e-22},
+                 {"1234567890123456.5", 0, 1234567890123456.5}};
+    for (const auto& c : cases) {
+        double out = 99.0;
+        EXPECT_EQ(str2double(c.text, out), c.rc) << c.text;
+        EXPECT_EQ(out, c.want) << c.text;
+        EXPECT_EQ(str2doubleval(c.text), c.want) << c.text;
+    }
+    double out = 1.0;
+    EXPECT_EQ(str2double("- ", out), 0);
+    EXPECT_TRUE(out == 0.0 && std::signbit(out));
+    // Absurdly long digit runs stay finite.
+    std::string longfrac = "1." + std::string(400, '5');
+    EXPECT_EQ(str2double(longfrac.c_str(), out), 0);
+    EXPECT_NEAR(out, 1.5555555555555556, 1e-15);
+    std::string tiny = "0." + std::string(400, '0') + "1";
+    EXPECT_EQ(str2double(tiny.c_str(), out), 0);
+    EXPECT_FALSE(std::isnan(out));
+}
+
+TEST(Digits, DecimalAgreesWithStrtod) {
+    std::mt19937 rng(7);
+    for (int i = 0; i < 20000; ++i) {
+        int total = 1 + static_cast<int>(rng() % 15);
+        int fraction = static_cast<int>(rng() % (total + 1));
+        std::string text = rng() % 2 ? "-" : (rng() % 4 ? "" : "+");
+        for (int d = 0; d < total; ++d) {
+            if (d == total - fraction) text += '.';
+            text += static_cast<char>('0' + rng() % 10);
+        }
+        if (fraction == total && rng() % 2) text.insert(text.size() - total - 1, "0");
+        double got = -1.0;
+        ASSERT_EQ(str2double(text.c_str(), got), 0) << text;
+        ASSERT_EQ(got, std::strtod(text.c_str(), nullptr)) << text;
+    }
+}
+
+TEST(Digits, NumberTests) {
+    for (const char* t : {"", "0123"}) EXPECT_TRUE(isnumeric(t) && onlydigits(t)) << t;
+    for (const char* t : {"-5", "5-5", "- 5", "1.2.3", "  ", "\t9", "-.-1"})
+        EXPECT_TRUE(isnumeric(t) && !onlydigits(t)) << t;
+    for (const char* t : {"-", "5-", "--5", "1,5", "+1", "12a", "- -"})
+        EXPECT_TRUE(!isnumeric(t) && !onlydigits(t)) << t;
 }

@@ -178,33 +178,6 @@ TEST(Strings, HeapSlots) {
     EXPECT_EQ(b, nullptr);
 }
 
-TEST(Strings, DecimalTextsAgreeWithPrintf) {
-    // Digit-count edges and the most negative values, which keep their exact
-    // text, then random values of every magnitude.
-    std::vector<int64_t> values = {0,         1,         -1,           9,           10,
-                                   -10,       99,        100,          INT32_MAX,   INT32_MIN,
-                                   INT64_MAX, INT64_MIN, 4294967295LL, 2147483648LL};
-    std::mt19937_64 rng(12345);
-    for (int i = 0; i < 2000; ++i) values.push_back(static_cast<int64_t>(rng()) >> (rng() % 64));
-    char buf[32], expect[32];
-    for (int64_t v : values) {
-        SCOPED_TRACE(v);
-        auto same = [&](int got, int want) {
-            EXPECT_EQ(got, want);
-            EXPECT_STREQ(buf, expect);
-        };
-        int32_t i32 = static_cast<int32_t>(v);
-        uint32_t u32 = static_cast<uint32_t>(v);
-        uint64_t u64 = static_cast<uint64_t>(v);
-        same(int2str(buf, i32), std::snprintf(expect, sizeof expect, "%" PRId32, i32));
-        same(uint2str(buf, u32), std::snprintf(expect, sizeof expect, "%" PRIu32, u32));
-        same(long2str(buf, v), std::snprintf(expect, sizeof expect, "%" PRId64, v));
-        same(ulong2str(buf, u64), std::snprintf(expect, sizeof expect, "%" PRIu64, u64));
-        same(ipv4num2str(buf, u32), std::snprintf(expect, sizeof expect, "%u.%u.%u.%u", u32 >> 24,
-                                                  (u32 >> 16) & 255, (u32 >> 8) & 255, u32 & 255));
-    }
-}
-
 TEST(StringsDeathTest, NullArgumentsStopTheProcess) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     char buf[4] = "";
