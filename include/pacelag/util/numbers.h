@@ -129,16 +129,3 @@ int nulescape(const void* data, int datalen, char* out, int outsize);
 // is not terminated and never receives more than maxlen bytes. Returns the
 // number of bytes written.
 int nulunescape(const char* src, void* out, int maxlen);
-
-// ---- Path and name parts ----
-
-// Splits path at its last '/' or '\' into dir and file (either may be null;
-// each given one is emptied first). 0 when every given part fit, else -1; the
-// file part is filled first.
-int splitpath(const char* path, char* dir, int dirsize, char* file, int filesize);
-// dir + '/' + name with '\' turned into '/'; a blank dir copies name as is.
-// 0, or -1 with dst untouched (blank name, or too long counting the '/').
-int pathjoin(const char* dir, const char* name, char* dst, int dstsize);
-// Copies the CN value of a distinguished name ("/C=XX/CN=x" or "CN=x, O=y").
-// 1 when found and copied whole, otherwise 0 with dst untouched.
-int dn2cn(const char* dn, char* dst, int dstsize);

@@ -23,15 +23,8 @@ void stripcrlf(char* text);
 // Replaces every `from` by `to` in place.
 char* strsub(char* text, char from, char to);
 
-// filename ends in extension, ignoring ASCII case.
-bool exticmp(const char* filename, const char* extension);
-
 char charupper(char ch);
 char charlower(char ch);
-
-// The part after the last '/' or '\'.
-const char* pathleaf(const char* path);
-char* pathleaf(char* path);
 
 // Entries before the terminating null pointer of a list of texts.
 uint32_t strlistcount(const char* const* list);

@@ -3,6 +3,7 @@
 // name. Both '/' and '\' separate on input; output paths use '/'.
 #include "pacelag/util.h"
 
+#include "alloc.h"
 #include "check.h"
 
 #include <cctype>
@@ -11,6 +12,18 @@
 namespace {
 bool isseparator(char ch) {
     return ch == '/' || ch == '\\';
+}
+
+// Equal ignoring ASCII letter case only, whatever locale the program has set.
+bool asciicaseequal(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        if (charlower(*a) != charlower(*b)) return false;
+        if (*a == '\0') return true;
+    }
+}
+
+bool isabsolute(const char* name) {
+    return isseparator(name[0]) || (name[0] && name[1] == ':');
 }
 
 // Copies len bytes and a NUL when they fit in size; -1 (nothing written) otherwise.
@@ -128,4 +141,86 @@ int dn2cn(const char* dn, char* dst, int dstsize) {
     std::memcpy(dst, value, len);
     dst[len] = '\0';
     return 1;
+}
+
+char* fullpath(const char* dir, const char* name) {
+    if (name == nullptr) return nullptr;
+    if (dir == nullptr || dir[0] == '\0') return util_strdup(name);
+    size_t dirlength = std::strlen(dir), namelength = std::strlen(name);
+    char* path = static_cast<char*>(util_malloc(dirlength + namelength + 2));
+    if (path == nullptr) return nullptr;
+    if (isabsolute(name)) {
+        std::memcpy(path, name, namelength + 1);
+        return path;
+    }
+    std::memcpy(path, dir, dirlength);
+    size_t at = dirlength;
+    if (!isseparator(dir[dirlength - 1])) path[at++] = '/';
+    std::memcpy(path + at, name, namelength + 1);
+    return path;
+}
+
+char* relpath(const char* base, const char* file) {
+    UTIL_CHECK(file != nullptr);
+    if (base == nullptr) return util_strdup(file);
+    size_t baselength = std::strlen(base), filelength = std::strlen(file);
+    char* path = static_cast<char*>(util_malloc(baselength + filelength + 1));
+    if (path == nullptr) return nullptr;
+    size_t dirlength = 0; // up to and including the last separator
+    for (size_t i = 0; i < baselength; ++i) {
+        if (isseparator(base[i])) dirlength = i + 1;
+    }
+    std::memcpy(path, base, dirlength);
+    std::memcpy(path + dirlength, file, filelength + 1);
+    return path;
+}
+
+char* relname(const char* path) {
+    UTIL_CHECK(path != nullptr);
+    const char* name = path;
+    if (const char* backslash = std::strrchr(path, '\\')) {
+        name = backslash + 1;
+    } else if (const char* slash = std::strrchr(path, '/')) {
+        name = slash + 1;
+    }
+    return util_strndup(name, std::strcspn(name, "."));
+}
+
+int extreplace(char* filename, const char* ext) {
+    UTIL_CHECK(filename != nullptr && ext != nullptr);
+    if (ext[0] == '.') ++ext;
+    char* dot = std::strrchr(filename, '.');
+    if (dot == nullptr || dot == filename || dot[-1] == '.') return -1;
+    size_t current = std::strlen(dot + 1), wanted = std::strlen(ext);
+    if (wanted > current || current - wanted > 4 || std::strchr(ext, '.') != nullptr) return -1;
+    std::memcpy(dot + 1, ext, wanted + 1);
+    return 0;
+}
+
+bool extcmp(const char* filename, const char* extension) {
+    UTIL_CHECK(filename != nullptr && extension != nullptr);
+    size_t namelength = std::strlen(filename), extlength = std::strlen(extension);
+    if (extlength > namelength) return false;
+    return std::memcmp(filename + namelength - extlength, extension, extlength) == 0;
+}
+
+bool exticmp(const char* filename, const char* extension) {
+    UTIL_CHECK(filename != nullptr && extension != nullptr);
+    size_t namelength = std::strlen(filename);
+    size_t extlength = std::strlen(extension);
+    if (extlength > namelength) return false;
+    return asciicaseequal(filename + namelength - extlength, extension);
+}
+
+const char* pathleaf(const char* path) {
+    UTIL_CHECK(path != nullptr);
+    const char* leaf = path;
+    for (const char* p = path; *p; ++p) {
+        if (*p == '/' || *p == '\\') leaf = p + 1;
+    }
+    return leaf;
+}
+
+char* pathleaf(char* path) {
+    return const_cast<char*>(pathleaf(static_cast<const char*>(path)));
 }

@@ -20,16 +20,6 @@ struct CaseTables {
 };
 constexpr CaseTables casetables;
 
-// Equal ignoring ASCII letter case only, whatever locale the program has set.
-bool asciicaseequal(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        if (casetables.lower[static_cast<unsigned char>(*a)] !=
-            casetables.lower[static_cast<unsigned char>(*b)])
-            return false;
-        if (*a == '\0') return true;
-    }
-}
-
 bool trimmable(char c) {
     return c == ' ' || c == '\r' || c == '\n';
 }
@@ -123,33 +113,12 @@ char* strsub(char* text, char from, char to) {
     return text;
 }
 
-bool exticmp(const char* filename, const char* extension) {
-    UTIL_CHECK(filename != nullptr && extension != nullptr);
-    size_t namelength = std::strlen(filename);
-    size_t extlength = std::strlen(extension);
-    if (extlength > namelength) return false;
-    return asciicaseequal(filename + namelength - extlength, extension);
-}
-
 char charupper(char ch) {
     return casetables.upper[static_cast<unsigned char>(ch)];
 }
 
 char charlower(char ch) {
     return casetables.lower[static_cast<unsigned char>(ch)];
-}
-
-const char* pathleaf(const char* path) {
-    UTIL_CHECK(path != nullptr);
-    const char* leaf = path;
-    for (const char* p = path; *p; ++p) {
-        if (*p == '/' || *p == '\\') leaf = p + 1;
-    }
-    return leaf;
-}
-
-char* pathleaf(char* path) {
-    return const_cast<char*>(pathleaf(static_cast<const char*>(path)));
 }
 
 uint32_t strlistcount(const char* const* list) {

@@ -3,11 +3,22 @@
 
 #include <gtest/gtest.h>
 
+#include "alloc.h"
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <random>
 #include <string>
+
+namespace {
+std::string take(char* text) {
+    std::string out = text ? text : "<null>";
+    std::free(text);
+    return out;
+}
+} // namespace
 
 TEST(PathParts, SplitPath) {
     // The generated test below holds the cases with buffers of every size; these
@@ -157,4 +168,66 @@ TEST(PathParts, GeneratedInputsStayInsideBuffers) {
             ASSERT_EQ(std::string(dst.get(), dstsize), std::string(dstsize, '#'));
         }
     }
+}
+
+TEST(Paths, Composition) {
+    // {first argument, second argument, result} of fullpath, relpath, relname.
+    const char* full[][3] = {{"dir", "f", "dir/f"},      {"dir/", "f", "dir/f"},
+                             {"dir\\", "f", "dir\\f"},   {"dir", "/abs/f", "/abs/f"},
+                             {"dir", "\\abs", "\\abs"},  {"dir", "C:x", "C:x"},
+                             {nullptr, "f", "f"},        {"", "f", "f"},
+                             {"dir", nullptr, "<null>"}, {"dir", "", "dir/"}};
+    for (auto& c : full) EXPECT_EQ(take(fullpath(c[0], c[1])), c[2]);
+    const char* rel[][3] = {{"conf/app.ini", "app.log", "conf/app.log"},
+                            {"a\\b/c.ini", "x", "a\\b/x"},
+                            {"a/b\\c.ini", "x", "a/b\\x"},
+                            {"c.ini", "x", "x"},
+                            {nullptr, "x", "x"},
+                            {"dir/", "", "dir/"}};
+    for (auto& c : rel) EXPECT_EQ(take(relpath(c[0], c[1])), c[2]);
+    const char* names[][2] = {{"/var/log/app.tar.gz", "app"},
+                              {"C:\\dir\\file.txt", "file"},
+                              {"a\\b/c.txt", "b/c"},
+                              {"name", "name"},
+                              {".profile", ""},
+                              {"dir/", ""}};
+    for (auto& c : names) EXPECT_EQ(take(relname(c[0])), c[1]);
+
+    util_failalloc(0);
+    EXPECT_EQ(fullpath("a", "b"), nullptr);
+    EXPECT_EQ(relpath("a/b", "c"), nullptr);
+    EXPECT_EQ(relname("a.b"), nullptr);
+    util_failalloc(-1);
+}
+
+TEST(Paths, Extensions) {
+    struct {
+        const char *name, *ext;
+        int result;
+        const char* out;
+    } cases[] = {
+        {"a.html", ".htm", 0, "a.htm"},    {"report.htm", ".html", -1, "report.htm"},
+        {"a.abcdef", "x", -1, "a.abcdef"}, {"a.abcde", "x", 0, "a.x"},
+        {".profile", "x", -1, ".profile"}, {"a..b", "c", -1, "a..b"},
+        {"noext", "txt", -1, "noext"},     {"a.tar.gz", "z", 0, "a.tar.z"},
+        {"a.txt", "t.x", -1, "a.txt"},
+    };
+    for (const auto& c : cases) {
+        char buf[64];
+        std::strcpy(buf, c.name);
+        EXPECT_EQ(extreplace(buf, c.ext), c.result) << c.name << ' ' << c.ext;
+        EXPECT_STREQ(buf, c.out);
+    }
+    EXPECT_FALSE(extcmp("photo.JPG", ".jpg"));
+    EXPECT_TRUE(extcmp("photo.jpg", ".jpg"));
+    EXPECT_FALSE(extcmp("a", "abc"));
+    EXPECT_TRUE(extcmp("x", ""));
+}
+
+TEST(PathsDeathTest, RequiredArguments) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(filesearch(nullptr), "filepattern");
+    EXPECT_DEATH(relpath("a", nullptr), "file");
+    EXPECT_DEATH(relname(nullptr), "path");
+    EXPECT_DEATH(extcmp(nullptr, "x"), "filename");
 }
