@@ -37,6 +37,3 @@ char* stristr(char* text, const char* needle);
 // As stristr, but just past the occurrence.
 const char* stristrend(const char* text, const char* needle);
 char* stristrend(char* text, const char* needle);
-// True when the double quotes from start up to and including *pos are even in
-// number; false when pos is before start or at or past the end of the text.
-bool outsidequotes(const char* start, const char* pos);

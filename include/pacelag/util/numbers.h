@@ -120,12 +120,3 @@ void bitclear(uint8_t* bits, int n);
 int bittest(const uint8_t* bits, int n);
 // Smallest set bit in from..to, or -1.
 int bitfind(const uint8_t* bits, int from, int to);
-
-// NUL-free encoding: b becomes b + 2, 0xFE becomes 01 01, 0xFF becomes 01 02.
-// The output is NUL-terminated; a buffer too small takes a prefix. Returns the
-// output length.
-int nulescape(const void* data, int datalen, char* out, int outsize);
-// Decodes at most maxlen source bytes (stopping at src's NUL) into out, which
-// is not terminated and never receives more than maxlen bytes. Returns the
-// number of bytes written.
-int nulunescape(const char* src, void* out, int maxlen);

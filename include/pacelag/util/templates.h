@@ -24,6 +24,3 @@ char* jsonkeysub(char* src, aaContext* table);
 // or NULL when absent; '$-name' is '$name', but an absent name drops the
 // whole output line.
 char* querykeysub(char* src, aaContext* table);
-// New text in out with every single quote doubled; its length, or -1 (out null)
-// when memory runs out.
-int quotedupnew(const char* text, char*& out);

@@ -53,6 +53,22 @@ char* escapeinplace(char* text, int size);
 char* urlencode(const char* text, int& outlen);
 char* urlencodestr(const char* text);
 
+// New text in out with every single quote doubled; its length, or -1 (out null)
+// when memory runs out.
+int quotedupnew(const char* text, char*& out);
+// True when the double quotes from start up to and including *pos are even in
+// number; false when pos is before start or at or past the end of the text.
+bool outsidequotes(const char* start, const char* pos);
+
+// NUL-free encoding: b becomes b + 2, 0xFE becomes 01 01, 0xFF becomes 01 02.
+// The output is NUL-terminated; a buffer too small takes a prefix. Returns the
+// output length.
+int nulescape(const void* data, int datalen, char* out, int outsize);
+// Decodes at most maxlen source bytes (stopping at src's NUL) into out, which
+// is not terminated and never receives more than maxlen bytes. Returns the
+// number of bytes written.
+int nulunescape(const char* src, void* out, int maxlen);
+
 // ---- Data masking ----
 
 // Writes the masked form of src into dst (size bytes): type 1 "########",

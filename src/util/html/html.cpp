@@ -208,15 +208,3 @@ const char* stristrend(const char* text, const char* needle) {
 char* stristrend(char* text, const char* needle) {
     return const_cast<char*>(search(text, needle, true));
 }
-
-bool outsidequotes(const char* start, const char* pos) {
-    if (start == nullptr || pos == nullptr) return false;
-    // Compare as integers: pos may point anywhere, even before start.
-    if (reinterpret_cast<uintptr_t>(pos) < reinterpret_cast<uintptr_t>(start)) return false;
-    int quotes = 0;
-    for (const char* p = start;; p++) {
-        if (*p == '\0') return false;
-        if (*p == '"') quotes++;
-        if (p == pos) return quotes % 2 == 0;
-    }
-}

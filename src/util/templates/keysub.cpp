@@ -416,21 +416,3 @@ char* querykeysub(char* src, aaContext* table) {
     UTIL_CHECK(src != __null);
     return substitute(src, table, QUERY);
 }
-
-int quotedupnew(const char* text, char*& out) {
-    UTIL_CHECK(text != nullptr);
-    out = nullptr;
-    size_t len = 0, quotes = 0;
-    for (; text[len]; ++len) quotes += text[len] == '\'';
-    // Sized once from the count of quotes instead of growing step by step.
-    if (len + quotes > static_cast<size_t>(INT_MAX)) return -1;
-    char* w = static_cast<char*>(util_malloc(len + quotes + 1));
-    if (w == nullptr) return -1;
-    out = w;
-    for (size_t i = 0; i < len; ++i) {
-        *w++ = text[i];
-        if (text[i] == '\'') *w++ = '\'';
-    }
-    *w = '\0';
-    return static_cast<int>(len + quotes);
-}

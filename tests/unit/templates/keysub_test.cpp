@@ -269,22 +269,6 @@ TEST_F(Keysub, OutOfMemoryFreesEverything) {
     }
 }
 
-TEST(Quotedupnew, DoublesSingleQuotes) {
-    const char* cases[][2] = {{"", ""}, {"it's", "it''s"}, {"''", "''''"}, {"a\"b", "a\"b"}};
-    for (auto& c : cases) {
-        char* out = reinterpret_cast<char*>(1);
-        EXPECT_EQ(quotedupnew(c[0], out), static_cast<int>(std::strlen(c[1])));
-        ASSERT_NE(out, nullptr);
-        EXPECT_STREQ(out, c[1]);
-        std::free(out);
-    }
-    char* out = reinterpret_cast<char*>(1);
-    util_failalloc(0);
-    EXPECT_EQ(quotedupnew("it's", out), -1);
-    util_failalloc(-1);
-    EXPECT_EQ(out, nullptr);
-}
-
 TEST(KeysubDeath, NullTemplateStops) {
     for (Substitute fn : {keysub, htmlkeysub, jsonkeysub, querykeysub})
         EXPECT_DEATH(fn(nullptr, nullptr), "keysub\\(char\\*, aaContext\\*\\).*src != __null");
