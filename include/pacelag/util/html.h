@@ -27,13 +27,3 @@ int htmlunescape(char* text);
 // entity starting inside the run is matched even if it reaches past len, so
 // src must be NUL-terminated; the run also ends at a NUL.
 char* htmlunescapen(const char* src, int len);
-
-// ---- Search ----
-
-// First occurrence of needle ignoring ASCII case (overlaps found); text itself
-// for an empty needle, null when none.
-const char* stristr(const char* text, const char* needle);
-char* stristr(char* text, const char* needle);
-// As stristr, but just past the occurrence.
-const char* stristrend(const char* text, const char* needle);
-char* stristrend(char* text, const char* needle);

@@ -32,6 +32,13 @@ uint32_t strlistcount(const char* const* list);
 // Just past the first occurrence of pattern, or null.
 const char* strafter(const char* text, const char* pattern);
 char* strafter(char* text, const char* pattern);
+// First occurrence of needle ignoring ASCII case (overlaps found); text itself
+// for an empty needle, null when none.
+const char* stristr(const char* text, const char* needle);
+char* stristr(char* text, const char* needle);
+// As stristr, but just past the occurrence.
+const char* stristrend(const char* text, const char* needle);
+char* stristrend(char* text, const char* needle);
 
 // Keeps *slot holding a heap copy of value (null value empties the slot).
 // -1 when the copy cannot be made; the slot then keeps its old text.

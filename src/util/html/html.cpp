@@ -72,19 +72,6 @@ char* decoderun(const char* src, int len, bool bounded) {
     return dst;
 }
 
-const char* search(const char* text, const char* needle, bool end) {
-    if (text == nullptr) return nullptr;
-    if (needle == nullptr || needle[0] == '\0') return text;
-    for (const char* start = text; *start != '\0'; start++) {
-        int i = 0;
-        while (needle[i] != '\0' && charupper(start[i]) == charupper(needle[i])) i++;
-        if (needle[i] == '\0') return end ? start + i : start;
-        // A mismatch at the text's NUL means no later start can match either.
-        if (start[i] == '\0') return nullptr;
-    }
-    return nullptr;
-}
-
 } // namespace
 
 int findtagvalue(const char* html, const char* key, int keylen, char*& value) {
@@ -191,20 +178,4 @@ int htmlunescape(char* text) {
 char* htmlunescapen(const char* src, int len) {
     UTIL_CHECK(src != NULL);
     return decoderun(src, len, false);
-}
-
-const char* stristr(const char* text, const char* needle) {
-    return search(text, needle, false);
-}
-
-char* stristr(char* text, const char* needle) {
-    return const_cast<char*>(search(text, needle, false));
-}
-
-const char* stristrend(const char* text, const char* needle) {
-    return search(text, needle, true);
-}
-
-char* stristrend(char* text, const char* needle) {
-    return const_cast<char*>(search(text, needle, true));
 }

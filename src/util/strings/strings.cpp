@@ -20,6 +20,19 @@ struct CaseTables {
 };
 constexpr CaseTables casetables;
 
+const char* search(const char* text, const char* needle, bool end) {
+    if (text == nullptr) return nullptr;
+    if (needle == nullptr || needle[0] == '\0') return text;
+    for (const char* start = text; *start != '\0'; start++) {
+        int i = 0;
+        while (needle[i] != '\0' && charupper(start[i]) == charupper(needle[i])) i++;
+        if (needle[i] == '\0') return end ? start + i : start;
+        // A mismatch at the text's NUL means no later start can match either.
+        if (start[i] == '\0') return nullptr;
+    }
+    return nullptr;
+}
+
 bool trimmable(char c) {
     return c == ' ' || c == '\r' || c == '\n';
 }
@@ -150,4 +163,20 @@ int strset(const char* value, char*& slot) {
     std::free(slot);
     slot = copy;
     return 0;
+}
+
+const char* stristr(const char* text, const char* needle) {
+    return search(text, needle, false);
+}
+
+char* stristr(char* text, const char* needle) {
+    return const_cast<char*>(search(text, needle, false));
+}
+
+const char* stristrend(const char* text, const char* needle) {
+    return search(text, needle, true);
+}
+
+char* stristrend(char* text, const char* needle) {
+    return const_cast<char*>(search(text, needle, true));
 }

@@ -178,6 +178,30 @@ TEST(Strings, HeapSlots) {
     EXPECT_EQ(b, nullptr);
 }
 
+TEST(HtmlSearch, StristrAndOutsideQuotes) {
+    struct Case {
+        const char* text;
+        const char* needle;
+        int at, end; // -1: none
+    } cases[] = {
+        {"xxabcx", "ABC", 2, 5},  {"aaab", "aab", 1, 4}, {"abc", "", 0, 0},
+        {"abc", "abcd", -1, -1},  {"", "a", -1, -1},     {"aXa", "xA", 1, 3},
+        {"\xe9", "\xc9", -1, -1},
+    };
+    for (const Case& c : cases) {
+        const char *at = stristr(c.text, c.needle), *end = stristrend(c.text, c.needle);
+        EXPECT_EQ(c.at, at != nullptr ? at - c.text : -1) << c.text << " / " << c.needle;
+        EXPECT_EQ(c.end, end != nullptr ? end - c.text : -1) << c.text << " / " << c.needle;
+    }
+
+    // In "ab"x: the opening quote counts, the NUL is never outside.
+    const char* text = "\"ab\"x";
+    for (int pos = 0; pos <= 5; pos++)
+        EXPECT_EQ(pos == 3 || pos == 4, outsidequotes(text, text + pos)) << pos;
+    EXPECT_FALSE(outsidequotes(text + 1, text));
+    EXPECT_FALSE(outsidequotes("", ""));
+}
+
 TEST(StringsDeathTest, NullArgumentsStopTheProcess) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     char buf[4] = "";
