@@ -78,6 +78,10 @@ int urlpathname(char* dsturl, int dstlen, const char* url, const char* path, con
 // Splits an absolute http or https URL. 0 with *host and *path newly
 // allocated (free them), or -1 with both null. url is left unchanged.
 int urlsplit(char* url, int* port, char** host, char** path);
+// New text in URL form encoding (space as '+', %XX for other bytes than
+// letters, digits and - . _ ~). Null and outlen 0 when memory runs out.
+char* urlencode(const char* text, int& outlen);
+char* urlencodestr(const char* text);
 // Percent-decodes in place ('+' becomes a space); returns the new length.
 unsigned urldecode(char* text);
 // The byte of two hexadecimal digits; a space when either is not one.

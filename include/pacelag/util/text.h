@@ -48,10 +48,6 @@ char* quotedupin(char* text, int size);
 // In place: ' and \ get a backslash, < and > become &lt; and &gt;. A character
 // whose escape does not fit in size bytes becomes a space. Returns text.
 char* escapeinplace(char* text, int size);
-// New text in URL form encoding (space as '+', %XX for other bytes than
-// letters, digits and - . _ ~). Null and outlen 0 when memory runs out.
-char* urlencode(const char* text, int& outlen);
-char* urlencodestr(const char* text);
 
 // New text in out with every single quote doubled; its length, or -1 (out null)
 // when memory runs out.

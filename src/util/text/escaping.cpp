@@ -12,14 +12,6 @@
 
 namespace {
 
-bool isletter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-bool isalnumbyte(char c) {
-    return isletter(c) || (c >= '0' && c <= '9');
-}
-
 bool isquotespace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
@@ -109,44 +101,6 @@ char* escapeinplace(char* text, int size) {
         }
     }
     return text;
-}
-
-char* urlencode(const char* text, int& outlen) {
-    UTIL_CHECK(text != nullptr);
-    outlen = 0;
-    size_t need = 0;
-    for (const char* p = text; *p; ++p) {
-        char c = *p;
-        need +=
-            (isalnumbyte(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == ' ') ? 1 : 3;
-    }
-    // The length is reported as int; a result that long cannot be described.
-    if (need > static_cast<size_t>(INT_MAX)) return nullptr;
-    char* out = static_cast<char*>(util_malloc(need + 1));
-    if (out == nullptr) return nullptr;
-    static const char hexdigits[] = "0123456789ABCDEF";
-    char* w = out;
-    for (const char* p = text; *p; ++p) {
-        char c = *p;
-        unsigned char b = static_cast<unsigned char>(c);
-        if (isalnumbyte(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-            *w++ = c;
-        } else if (c == ' ') {
-            *w++ = '+';
-        } else {
-            *w++ = '%';
-            *w++ = hexdigits[b >> 4];
-            *w++ = hexdigits[b & 0x0F];
-        }
-    }
-    *w = '\0';
-    outlen = static_cast<int>(need);
-    return out;
-}
-
-char* urlencodestr(const char* text) {
-    int outlen;
-    return urlencode(text, outlen);
 }
 
 int quotedupnew(const char* text, char*& out) {

@@ -102,31 +102,6 @@ TEST(CharClass, InPlaceEscaping) {
     }
 }
 
-TEST(CharClass, UrlEncoding) {
-    struct Case {
-        const char* text;
-        const char* want;
-    } cases[] = {{"a b&c~", "a+b%26c~"},
-                 {"", ""},
-                 {"AZaz09-._", "AZaz09-._"},
-                 {"/?=%+\n", "%2F%3F%3D%25%2B%0A"},
-                 {"\x01\x7F\xE9\xFF", "%01%7F%E9%FF"}};
-    for (const auto& c : cases) {
-        int len = -1;
-        std::unique_ptr<char, void (*)(void*)> r(urlencode(c.text, len), std::free),
-            r2(urlencodestr(c.text), std::free);
-        EXPECT_STREQ(r.get(), c.want);
-        EXPECT_STREQ(r2.get(), c.want);
-        EXPECT_EQ(len, static_cast<int>(std::strlen(c.want)));
-    }
-    util_failalloc(0);
-    int len = -1;
-    char* r = urlencode("abc", len);
-    util_failalloc(-1);
-    EXPECT_EQ(r, nullptr);
-    EXPECT_EQ(len, 0);
-}
-
 // Seeded random texts, each in a block of exactly its stated size: every
 // in-place editor must stay inside the block, terminate its output and
 // report a length that matches it.
