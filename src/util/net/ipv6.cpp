@@ -132,12 +132,6 @@ int writehex(char* p, unsigned value) {
     return 1;
 }
 
-bool ismapped(const unsigned char* a) {
-    for (int i = 0; i < 10; ++i) {
-        if (a[i] != 0) return false;
-    }
-    return a[10] == 0xFF && a[11] == 0xFF;
-}
 } // namespace
 
 int str2ipv6addr(const char* text, unsigned char addr[16]) {
@@ -153,11 +147,12 @@ int str2ipv6addr(const char* text, unsigned char addr[16]) {
 
 int ipv6addr2str(char* buf, const unsigned char addr[16]) {
     UTIL_CHECK(buf != nullptr && addr != nullptr);
-    if (ismapped(addr)) {
-        uint32_t v4 = (uint32_t{addr[12]} << 24) | (uint32_t{addr[13]} << 16) |
-                      (uint32_t{addr[14]} << 8) | addr[15];
-        return ipv4num2str(buf, v4);
-    }
+    // ip4unmap gives 0 both for ::ffff:0.0.0.0 and for an unmapped address;
+    // mapping its value back tells the two apart.
+    uint32_t stored = ip4unmap(addr);
+    unsigned char remapped[16];
+    ip4mapped(stored, remapped);
+    if (std::memcmp(remapped, addr, 16) == 0) return ipv4num2str(buf, ntohl(stored));
     unsigned groups[8];
     for (int g = 0; g < 8; ++g) groups[g] = (unsigned{addr[2 * g]} << 8) | addr[2 * g + 1];
 

@@ -117,6 +117,27 @@ TEST(Ipv6Write, CompressionCaseAndPrefix) {
     }
 }
 
+// The mapped-address value 0 is also what an unmapped address unmaps to; the
+// writer must still tell them apart.
+TEST(Ipv6Write, MappedFormsAtTheEdges) {
+    const char* cases[][2] = {
+        {"::ffff:0.0.0.0", "0.0.0.0"},
+        {"::ffff:255.255.255.255", "255.255.255.255"},
+        {"::", "::"},
+        {"::fffe:0:0", "::FFFE:0:0"},
+        {"0:0:0:0:1:ffff:0:0", "::1:FFFF:0:0"},
+        {"::ffff:0:0:0", "::FFFF:0:0:0"},
+    };
+    for (const auto& c : cases) {
+        unsigned char addr[16];
+        ASSERT_EQ(str2ipv6addr(c[0], addr), 0) << c[0];
+        char buf[40];
+        int n = ipv6addr2str(buf, addr);
+        EXPECT_STREQ(buf, c[1]) << c[0];
+        EXPECT_EQ(n, static_cast<int>(std::strlen(c[1]))) << c[0];
+    }
+}
+
 // Random addresses: the writer matches inet_ntop (upper-cased) wherever the C
 // library does not pick an embedded IPv4 form, and both parsers read every
 // text either writer produced identically.
