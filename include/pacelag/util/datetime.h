@@ -1,7 +1,8 @@
 // Part of pacelag/util.h: local time and calendar steps, date texts, calendar
-// differences and periods. Time values are seconds since the epoch; everything
-// works in the process's local time zone unless UTC is named. -1 is the failure
-// result of every routine here that returns a time value.
+// differences and periods, month lengths and day numbers. Time values are
+// seconds since the epoch; everything works in the process's local time zone
+// unless UTC is named. -1 is the failure result of every routine here that
+// returns a time value.
 #pragma once
 
 #include <cstdint>

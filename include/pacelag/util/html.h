@@ -1,5 +1,5 @@
 // Part of pacelag/util.h: attribute values of simple HTML tag text, the few
-// character entities they carry, HTML escaping and case-insensitive search.
+// character entities they carry, and HTML escaping.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,6 @@
-// Part of pacelag/util.h: IPv6 and IPv4 address texts, socket addresses and
-// the address record, URLs, and address patterns and ranges.
+// Part of pacelag/util.h: IPv6 and IPv4 address texts, 16-byte address values,
+// MAC address texts, socket addresses and the address record, URLs, address
+// patterns and ranges, and the Internet checksum.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 // Calendar differences and periods in local time: whole days between two
-// dates, whole months and remaining days between two times, and the monthly
-// period anchored on a day of the month that holds a time.
+// dates, whole months and remaining days between two times, the monthly
+// period anchored on a day of the month that holds a time; and the calendar
+// arithmetic under them, month lengths and day numbers.
 #include "pacelag/util.h"
 
 #include <algorithm>

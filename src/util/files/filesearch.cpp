@@ -1,5 +1,5 @@
-// Directory search by shell pattern and path-name composition. The path
-// routines accept '/' and '\' alike and never touch the file system.
+// Directory search by shell pattern: the regular files of one directory whose
+// names match, ignoring case.
 #include "pacelag/util.h"
 
 #include "alloc.h"

@@ -1,6 +1,6 @@
-// Path and name parts: splitting a path into directory and file name, joining
-// them back with forward slashes, and picking the CN out of a distinguished
-// name. Both '/' and '\' separate on input; output paths use '/'.
+// Path and name parts: joining, placing and splitting paths, names and
+// extensions, and picking the CN out of a distinguished name. Both '/' and '\'
+// separate on input; output paths use '/'. Nothing here touches the file system.
 #include "pacelag/util.h"
 
 #include "alloc.h"

@@ -1,6 +1,5 @@
-// Attribute values of simple HTML tag text, entity decoding, HTML escaping and
-// case-insensitive search. Every scan stops at the terminating NUL, so any
-// bytes are safe input.
+// Attribute values of simple HTML tag text, entity decoding and HTML escaping.
+// Every scan stops at the terminating NUL, so any bytes are safe input.
 #include "pacelag/util.h"
 
 #include "alloc.h"

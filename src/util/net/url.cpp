@@ -1,5 +1,5 @@
 // URLs: composing a URL from base, path and extension, splitting an http or
-// https URL into host, port and path, and percent-decoding.
+// https URL into host, port and path, percent-decoding and form encoding.
 #include "pacelag/util.h"
 
 #include "alloc.h"

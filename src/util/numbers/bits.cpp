@@ -1,6 +1,5 @@
-// Numeric, bit and calendar routines: tolerances, counters, ranges, bit
-// arrays, checksums, NUL-free encoding, 128-bit ranges, mapped addresses and
-// calendar day numbers.
+// Comparisons, counters and bits: tolerances, wrapping counters, optional
+// bounds, bit lengths, common prefixes and bit arrays.
 #include "pacelag/util.h"
 
 #include "check.h"

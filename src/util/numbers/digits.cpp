@@ -1,5 +1,5 @@
-// Number and digit texts: hexadecimal, the 64- and 128-symbol alphabets,
-// decimal parsing to double, numeric and MAC address tests.
+// Digit texts: decimal, hexadecimal and the 64- and 128-symbol alphabets
+// written from integers, and hexadecimal text decoded to bytes.
 #include "pacelag/util.h"
 
 #include "check.h"

@@ -1,5 +1,6 @@
-// Reading numbers back from text: checked decimal conversions, count ranges
-// written "first-last", and the words that mean "yes".
+// Reading numbers back from text: checked decimal conversions, decimal
+// fractions, count ranges written "first-last", the words that mean "yes" or
+// "no", and the tests whether a text is made of digits.
 #include "pacelag/util.h"
 
 #include "check.h"

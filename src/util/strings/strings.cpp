@@ -1,5 +1,5 @@
 // String primitives: blank test, trimming, bounded copy and append, single
-// character edits, small text tests, heap text slots and decimal texts.
+// character edits, letter case, search, lists and heap text slots.
 #include "pacelag/util.h"
 
 #include "alloc.h"

@@ -1,5 +1,4 @@
-// Character classes of whole texts, in-place filters, removal of surrounding
-// quotes, quote doubling, backslash/entity escaping and URL form encoding.
+// Character classes of whole texts and in-place filters.
 #include "pacelag/util.h"
 
 #include "alloc.h"

@@ -1,6 +1,6 @@
 // Quoting and escaping: removal of surrounding quotes, doubling of single
-// quotes, backslash and entity escaping in place, URL form encoding, and the
-// NUL-free byte encoding.
+// quotes, the quote-parity test, backslash and entity escaping in place, and
+// the NUL-free byte encoding.
 #include "pacelag/util.h"
 
 #include "alloc.h"

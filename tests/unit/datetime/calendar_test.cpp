@@ -1,5 +1,6 @@
 // Tests for calendar differences and monthly periods, each table run under
-// several local zones set inside the process.
+// several local zones set inside the process, and for month lengths and day
+// numbers against the C library.
 #include "pacelag/util.h"
 
 #include <gtest/gtest.h>

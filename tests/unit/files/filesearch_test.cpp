@@ -1,4 +1,4 @@
-// File search in real directories and the path-name routines.
+// File search in real directories.
 #include "pacelag/util.h"
 
 #include "alloc.h"

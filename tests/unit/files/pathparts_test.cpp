@@ -1,4 +1,5 @@
-// Splitting and joining paths, and picking the CN out of distinguished names.
+// Path composition, extensions, splitting and joining paths, and picking the
+// CN out of distinguished names.
 #include "pacelag/util.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// Attribute values of tag text, entities, HTML escaping and case-insensitive search.
+// Attribute values of tag text, entities and HTML escaping.
 #include "pacelag/util.h"
 
 #include <gtest/gtest.h>

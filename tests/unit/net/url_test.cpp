@@ -1,5 +1,6 @@
 // URLs: composing with a replacement extension, splitting into host, port and
-// path (the caller's text untouched, nothing leaked), and percent-decoding.
+// path (the caller's text untouched, nothing leaked), percent-decoding and
+// form encoding.
 #include "pacelag/util.h"
 
 #include "alloc.h"

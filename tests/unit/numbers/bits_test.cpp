@@ -1,4 +1,4 @@
-// Numeric, bit, checksum, encoding, 128-bit and calendar routines.
+// Comparisons, counters, bit lengths and bit arrays.
 #include "pacelag/util.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-// Digit texts: hexadecimal decoding, positional alphabets, decimal parsing and
-// the numeric and MAC address tests.
+// Digit texts: hexadecimal decoding, positional alphabets and decimal texts
+// against printf.
 #include "pacelag/util.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
-// Checked decimal conversions, count ranges and truth words.
+// Checked decimal conversions, decimal fractions, count ranges, truth words
+// and the numeric tests.
 #include "pacelag/util.h"
 
 #include <gtest/gtest.h>

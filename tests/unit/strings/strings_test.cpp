@@ -1,5 +1,5 @@
-// String primitives: boundaries of the bounded routines, in-place edits,
-// decimal texts against printf, heap slots and their failure paths.
+// String primitives: boundaries of the bounded routines, in-place edits, text
+// tests, case-ignoring search, heap slots and their failure paths.
 #include "pacelag/util.h"
 
 #include "alloc.h"

@@ -1,8 +1,5 @@
-// Character classes, in-place filters, quote removal, quote doubling,
-// escaping and URL form encoding.
+// Character classes and in-place filters.
 #include "pacelag/util.h"
-
-#include "alloc.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Quoting and escaping: quote removal, quote doubling into buffers, in place
-// and into new texts, in-place escaping, URL form encoding and the NUL-free
-// encoding, with generated texts in blocks of exactly their size.
+// and into new texts, in-place escaping and the NUL-free encoding, with
+// generated texts in blocks of exactly their size.
 #include "pacelag/util.h"
 
 #include "alloc.h"
