@@ -140,8 +140,8 @@ TEST(Calendar, CyclePeriod) {
 // day of the next month, in every zone and across daylight-saving changes.
 TEST(Calendar, CyclePeriodHoldsRandomTimes) {
     // Havana's clocks change at midnight, so some cycle days begin at 01:00.
-    std::string zones[6] = {"America/Havana"};
-    std::copy(std::begin(kZones), std::end(kZones), zones + 1);
+    std::vector<std::string> zones = {"America/Havana"};
+    zones.insert(zones.end(), std::begin(kZones), std::end(kZones));
     for (const std::string& name : zones) {
         const char* zone = name.c_str();
         Zone z(zone);
