@@ -3,7 +3,6 @@
 // starts of days and months. Everything works in the process's local zone.
 #include "pacelag/util.h"
 
-#include <cerrno>
 #include <climits>
 
 #include "check.h"
@@ -66,16 +65,20 @@ time_t earliest(time_t t, struct tm* tm) {
     return u;
 }
 
-// The wall clock that fields in any range stand for, as seconds of a UTC
-// day count; false when it cannot be held.
-bool wallseconds(const struct tm& fields, int64_t& w) {
-    struct tm copy = fields;
-    copy.tm_isdst = 0;
-    errno = 0;
-    time_t v = timegm(&copy);
-    if (v == static_cast<time_t>(-1) && errno != 0) return false;
-    w = v;
-    return true;
+// The wall clock that fields in any range stand for, as seconds counted like
+// UTC time values, so that two readings compare whatever their normalisation.
+// Days from the civil date in the proleptic Gregorian calendar; 64-bit
+// throughout, so no int field overflows it.
+int64_t wallseconds(const struct tm& f) {
+    int64_t year = f.tm_year + int64_t{1900}, month = f.tm_mon;
+    year += month >= 0 ? month / 12 : -((11 - month) / 12);
+    month -= (month >= 0 ? month / 12 : -((11 - month) / 12)) * 12; // 0..11
+    // March-based years put the leap day last.
+    int64_t y = month < 2 ? year - 1 : year, m = month < 2 ? month + 10 : month - 2;
+    int64_t era = (y >= 0 ? y : y - 399) / 400, yoe = y - era * 400;
+    int64_t doy = (153 * m + 2) / 5, doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    int64_t days = era * 146097 + doe - 719468 + (f.tm_mday - 1);
+    return days * 86400 + f.tm_hour * int64_t{3600} + f.tm_min * int64_t{60} + f.tm_sec;
 }
 
 // Local wall clock of instant x as seconds; false when x cannot be broken down.
@@ -164,9 +167,8 @@ int64_t safemktime(struct tm* tm) {
     // Out-of-range date fields are normalised like the calendar does; any
     // other difference from the wall clock the fields name, date included
     // (a whole day can be skipped), means that no instant shows it.
-    int64_t w = 0, shown = 0;
-    if (!wallseconds(kept, w) || !wallseconds(*tm, shown)) return t;
-    if (shown == w) return earliest(t, tm);
+    const int64_t w = wallseconds(kept);
+    if (wallseconds(*tm) == w) return earliest(t, tm);
     // How mktime places a time in a gap varies, and rereading it as standard
     // time picks the later offset where summer time is the standard one.
     return readgap(w, t, tm);
