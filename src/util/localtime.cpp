@@ -1,6 +1,7 @@
 // Local time and calendar steps: breakdowns, the conversion back that reads a
-// daylight-saving gap as standard time, month and field arithmetic, and the
-// starts of days and months. Everything works in the process's local zone.
+// missing wall-clock time with the offset before its gap, month and field
+// arithmetic, and the starts of days and months. Everything works in the
+// process's local zone.
 #include "pacelag/util.h"
 
 #include <climits>
