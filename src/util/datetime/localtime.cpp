@@ -1,6 +1,7 @@
 // Local time and calendar steps: breakdowns, the conversion back that reads a
-// daylight-saving gap as standard time, month and field arithmetic, and the
-// starts of days and months. Everything works in the process's local zone.
+// missing wall-clock time with the offset before its gap, month and field
+// arithmetic, and the starts of days and months. Everything works in the
+// process's local zone.
 #include "pacelag/util.h"
 
 #include <climits>
@@ -65,17 +66,55 @@ time_t earliest(time_t t, struct tm* tm) {
     return u;
 }
 
-// t is a reading of a missing wall-clock time. When t lies before the gap,
-// the reading with the earlier offset is t moved on by the size of the jump.
-time_t aftergap(time_t t, struct tm* tm) {
-    struct tm after;
-    if (t > INT64_MAX - 86400) return t;
-    time_t probe = t + 86400;
-    if (localtime_r(&probe, &after) == nullptr || after.tm_gmtoff <= tm->tm_gmtoff) return t;
-    time_t u = t + (after.tm_gmtoff - tm->tm_gmtoff);
-    if (localtime_r(&u, &after) == nullptr) return t;
-    *tm = after;
-    return u;
+// The wall clock that fields in any range stand for, as seconds counted like
+// UTC time values, so that two readings compare whatever their normalisation.
+// Days from the civil date in the proleptic Gregorian calendar; 64-bit
+// throughout, so no int field overflows it.
+int64_t wallseconds(const struct tm& f) {
+    int64_t year = f.tm_year + int64_t{1900}, month = f.tm_mon;
+    year += month >= 0 ? month / 12 : -((11 - month) / 12);
+    month -= (month >= 0 ? month / 12 : -((11 - month) / 12)) * 12; // 0..11
+    // March-based years put the leap day last.
+    int64_t y = month < 2 ? year - 1 : year, m = month < 2 ? month + 10 : month - 2;
+    int64_t era = (y >= 0 ? y : y - 399) / 400, yoe = y - era * 400;
+    int64_t doy = (153 * m + 2) / 5, doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    int64_t days = era * 146097 + doe - 719468 + (f.tm_mday - 1);
+    return days * 86400 + f.tm_hour * int64_t{3600} + f.tm_min * int64_t{60} + f.tm_sec;
+}
+
+// Local wall clock of instant x as seconds; false when x cannot be broken down.
+bool wallat(int64_t x, int64_t& wall, struct tm* out) {
+    time_t v = static_cast<time_t>(x);
+    if (localtime_r(&v, out) == nullptr) return false;
+    wall = x + out->tm_gmtoff;
+    return true;
+}
+
+// w is a wall clock that no instant shows. Find the last instant whose clock
+// reads before w: the clock jumps over w right after it, so it is the instant
+// just before the gap, and w read with its offset lies past the gap. Its
+// daylight flag plays no part: some zones flag summer time as standard time.
+// No zone's offset reaches two days, so the gap lies within two days of w.
+time_t readgap(int64_t w, time_t t, struct tm* tm) {
+    const int64_t span = 2 * 86400;
+    struct tm at;
+    int64_t lo = w - span, hi = w + span, wall = 0;
+    if (!wallat(lo, wall, &at) || wall >= w || !wallat(hi, wall, &at) || wall < w) return t;
+    while (hi - lo > 1) {
+        int64_t mid = lo + (hi - lo) / 2;
+        if (!wallat(mid, wall, &at)) return t;
+        (wall < w ? lo : hi) = mid;
+    }
+    // A clock that does read w after all (mktime missed it) gives that instant.
+    if (!wallat(hi, wall, &at)) return t;
+    int64_t u = hi;
+    if (wall != w) {
+        if (!wallat(lo, wall, &at)) return t;
+        u = w - at.tm_gmtoff;
+    }
+    if (!wallat(u, wall, &at)) return t;
+    *tm = at;
+    return static_cast<time_t>(u);
 }
 
 // The time of day is one the clock shows: hour 0..23, minute and second 0..59.
@@ -125,26 +164,15 @@ int64_t safemktime(struct tm* tm) {
     const struct tm kept = *tm;
     time_t t = mktime(tm);
     if (t == static_cast<time_t>(-1)) return -1;
-    if (tm->tm_hour == kept.tm_hour && tm->tm_min == kept.tm_min) {
-        if (kept.tm_isdst == -1 && clockinrange(kept)) t = earliest(t, tm);
-        return t;
-    }
-    // The wall clock moved although every field was in range: the time lies in
-    // a gap. How mktime places such a time varies, so read it as standard time.
-    if (kept.tm_isdst == -1 && clockinrange(kept)) {
-        const struct tm first = *tm;
-        *tm = kept;
-        tm->tm_isdst = 0;
-        time_t u = mktime(tm);
-        if (u != static_cast<time_t>(-1)) return u;
-        // mktime refuses the standard-time reading when the gap comes from a
-        // change of the standard offset itself. Read the time with the offset
-        // in force before the gap instead, as standard time does for a
-        // daylight-saving gap, rather than fail on a valid time.
-        *tm = first;
-        return aftergap(t, tm);
-    }
-    return t;
+    if (kept.tm_isdst != -1 || !clockinrange(kept)) return t;
+    // Out-of-range date fields are normalised like the calendar does; any
+    // other difference from the wall clock the fields name, date included
+    // (a whole day can be skipped), means that no instant shows it.
+    const int64_t w = wallseconds(kept);
+    if (wallseconds(*tm) == w) return earliest(t, tm);
+    // How mktime places a time in a gap varies, and rereading it as standard
+    // time picks the later offset where summer time is the standard one.
+    return readgap(w, t, tm);
 }
 
 struct tm* tmaddmonths(struct tm* tm, int months) {

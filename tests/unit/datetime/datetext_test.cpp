@@ -147,7 +147,8 @@ TEST(DateText, IsoTimeReadsTheCompactLocalForm) {
         Zone z(zone);
         for (const Case& c : cases) EXPECT_EQ(isotime(c.text), at(c.ymd, c.hms)) << zone << c.text;
     }
-    // Wall-clock times that do not exist are read as standard time.
+    // Wall-clock times that do not exist are read with the offset before the
+    // gap, also where summer time is flagged as standard and across a skipped day.
     struct Gap {
         const char* zone;
         const char* text;
@@ -156,6 +157,9 @@ TEST(DateText, IsoTimeReadsTheCompactLocalForm) {
         {"Europe/Berlin", "20240331 02:30:00", 1711848600},
         {"America/New_York", "20240310 02:30:00", 1710055800},
         {"Australia/Lord_Howe", "20241006 02:15:00", 1728143100},
+        {"Europe/Dublin", "19720319 02:30:00", 69820200},
+        {"Africa/Casablanca", "20190609 02:30:00", 1560047400},
+        {"Pacific/Apia", "20111230 12:00:00", 1325282400},
     };
     for (const Gap& g : gaps) {
         Zone z(g.zone);

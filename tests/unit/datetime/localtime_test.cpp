@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <vector>
 
@@ -175,35 +176,57 @@ TEST(LocalTime, FieldsStartsAndDstFlag) {
     }
 }
 
-// Around every offset change of a year: a wall clock in the gap is read as the
-// offset before the change; one in the overlap is the earlier of its instants;
-// day and month starts on the change day are the first instant of that day.
+// Around every offset change of the years scanned: a wall clock in the gap
+// (its first, middle and last second) is read with the offset of the instant
+// just before the change, also when that instant is flagged as daylight
+// saving and the later one as standard time, and when a whole day is skipped;
+// one in the overlap is the earlier of its instants; day and month starts on
+// the change day are the first instant of that day.
 TEST(LocalTime, DaylightSavingChanges) {
     // Havana changes at midnight, so its midnight is missing or repeated; on
     // 1 March 1981 Lord Howe's standard offset itself jumped at midnight.
+    // Dublin's winter time has been flagged as daylight saving since 1971,
+    // Casablanca's Ramadan time since 2018; Apia skipped 30 December 2011.
     struct {
         const char* zone;
-        int year;
-    } zones[] = {{"Europe/Berlin", 2024},
-                 {"America/New_York", 2024},
-                 {"Australia/Lord_Howe", 2024},
-                 {"America/Havana", 2024},
-                 {"Australia/Lord_Howe", 1981}};
+        int from, to;
+    } zones[] = {{"Europe/Berlin", 2024, 2024},       {"America/New_York", 2024, 2024},
+                 {"Australia/Lord_Howe", 2024, 2024}, {"America/Havana", 2024, 2024},
+                 {"Australia/Lord_Howe", 1981, 1981}, {"Europe/Dublin", 1968, 1976},
+                 {"Europe/Dublin", 2024, 2024},       {"Africa/Casablanca", 2018, 2030},
+                 {"Pacific/Apia", 2009, 2013}};
     for (const auto& zy : zones) {
         const char* zone = zy.zone;
         Zone z(zone);
-        std::vector<Change> found = changes(zy.year);
-        ASSERT_EQ(found.size(), 2u) << zone;
+        std::vector<Change> found;
+        for (int year = zy.from; year <= zy.to; ++year) {
+            std::vector<Change> more = changes(year);
+            found.insert(found.end(), more.begin(), more.end());
+        }
+        ASSERT_FALSE(found.empty()) << zone;
         for (const Change& c : found) {
-            // Middle of the missing or repeated wall-clock span, as fields.
-            time_t w = c.at + (c.before + c.after) / 2;
-            struct tm fields;
-            gmtime_r(&w, &fields);
-            fields.tm_isdst = -1;
-            int64_t r = safemktime(&fields);
-            EXPECT_EQ(r, w - c.before) << zone << " " << wall(c.at);
-            struct tm back = breakdown(r);
-            EXPECT_EQ(fields.tm_hour * 60 + fields.tm_min, back.tm_hour * 60 + back.tm_min);
+            // The missing or repeated wall-clock span, as fields.
+            const int64_t first = c.at + std::min(c.before, c.after);
+            const int64_t last = c.at + std::max(c.before, c.after) - 1;
+            for (int64_t w : {first, first + (last - first) / 2, last}) {
+                time_t v = w;
+                struct tm fields;
+                gmtime_r(&v, &fields);
+                fields.tm_isdst = -1;
+                char text[32];
+                strftime(text, sizeof text, "%Y%m%d %H:%M:%S", &fields);
+                int64_t r = safemktime(&fields);
+                EXPECT_EQ(r, w - c.before) << zone << " " << text;
+                EXPECT_EQ(isotime(text), w - c.before) << zone << " " << text;
+                // The fields come back normalised to the instant's own wall clock.
+                EXPECT_EQ(timegm(&fields), r + breakdown(r).tm_gmtoff) << zone << " " << text;
+                // A step of seconds into a gap counts on from the last instant before it.
+                if (c.after > c.before) {
+                    int steps = static_cast<int>(w - c.at + 1 - c.before);
+                    EXPECT_EQ(timeadd(TIME_SECOND, c.at - 1, steps), w - c.before)
+                        << zone << " " << text;
+                }
+            }
 
             int64_t later = c.at + 6 * 3600, ds = daystart(later), ms = monthstart(later);
             struct tm day = breakdown(later), dsfields = breakdown(ds), msfields = breakdown(ms);
@@ -212,6 +235,37 @@ TEST(LocalTime, DaylightSavingChanges) {
             EXPECT_TRUE(daybegins(ms) && msfields.tm_mday == 1 && msfields.tm_mon == day.tm_mon)
                 << zone << " " << wall(ms);
         }
+    }
+}
+
+// Steps and texts that name a wall clock in a gap, against offsets read from
+// the zone database by hand: the date named is never left for an earlier one.
+TEST(LocalTime, GapsInZonesWithUnusualRules) {
+    struct {
+        const char* zone;
+        int ymd, hms;
+        int64_t expected;
+    } cases[] = {
+        {"Europe/Dublin", 19720319, 23000, 69820200},       // GMT (flagged daylight) to IST
+        {"Africa/Casablanca", 20190609, 23000, 1560047400}, // +00 (flagged daylight) to +01
+        {"Pacific/Apia", 20111230, 120000, 1325282400},     // the day that was skipped
+        {"Pacific/Apia", 20111230, 0, 1325239200},
+        {"Pacific/Apia", 20111230, 235959, 1325325599},
+    };
+    for (const auto& c : cases) {
+        Zone z(c.zone);
+        struct tm fields = {};
+        fields.tm_year = c.ymd / 10000 - 1900;
+        fields.tm_mon = c.ymd / 100 % 100 - 1;
+        fields.tm_mday = c.ymd % 100;
+        fields.tm_hour = c.hms / 10000;
+        fields.tm_min = c.hms / 100 % 100;
+        fields.tm_sec = c.hms % 100;
+        fields.tm_isdst = -1;
+        EXPECT_EQ(safemktime(&fields), c.expected) << c.zone << " " << wall(c.ymd, c.hms);
+        // One day on from the same time of the day before.
+        EXPECT_EQ(timeadd(TIME_DAY, at(c.ymd - 1, c.hms), 1), c.expected)
+            << c.zone << " " << wall(c.ymd, c.hms);
     }
 }
 
