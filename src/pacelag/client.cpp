@@ -80,9 +80,8 @@ int pacelag_client(const addrinfo* entry, const char* host, int port, int buflen
         len += padlen;
 
         int sent = 0;
-        bool tried = false; // a stop before the first attempt leaves no mark
+        bool full = false; // dropped whole on a full send queue
         while (sent < len && !stopped(stop)) {
-            tried = true;
             // MSG_NOSIGNAL: a vanished peer must come back as EPIPE, not kill us.
             ssize_t n = send(fd, buffer + sent, static_cast<size_t>(len - sent), MSG_NOSIGNAL);
             if (n >= 0) {
@@ -91,7 +90,10 @@ int pacelag_client(const addrinfo* entry, const char* host, int port, int buflen
             }
             int err = lasterror();
             if (err == EAGAIN || err == EWOULDBLOCK) {
-                if (sent == 0) break; // the queue is full: drop this message whole
+                if (sent == 0) { // the queue is full: drop this message whole
+                    full = true;
+                    break;
+                }
                 sleepns(backoff);
             } else if (err != EINTR) {
                 say("\n[ERROR] send failed: %s\n\n", errtext(err));
@@ -100,7 +102,8 @@ int pacelag_client(const addrinfo* entry, const char* host, int port, int buflen
             }
         }
 
-        if (!tried) break;
+        // A stop before any byte went out cut the pass; that is no drop.
+        if (sent == 0 && !full) break;
         if (count % static_cast<uint32_t>(cadence) == 0) say(sent == len ? "#" : ".");
         ++count;
     }
