@@ -8,6 +8,7 @@
 #
 # Usage: scripts/demo.sh [path to pacelag]
 # Environment: DEMO_SECONDS, DEMO_SERVER_RATE, DEMO_CLIENT_RATE, DEMO_BUFLEN.
+# shellcheck disable=SC2317 # the labellers and cleanup are called indirectly
 set -u
 bin=${1:-build/pacelag}
 seconds=${DEMO_SECONDS:-30}

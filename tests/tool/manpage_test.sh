@@ -46,4 +46,4 @@ for name in $listed; do
 done
 
 [ "$failures" -eq 0 ] || exit 1
-echo "manual page checked: $(echo $listed)"
+echo "manual page checked: $(printf "%s\n" "$listed" | tr "\n" " ")"
