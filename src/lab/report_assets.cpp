@@ -98,6 +98,12 @@ function pacelagLine(label, data, color, extra) {
   for (var k in extra) set[k] = extra[k];
   return set;
 }
+// A round axis top at or above v, so both delay axes get round ticks.
+function pacelagNiceTop(v) {
+  var p = Math.pow(10, Math.floor(Math.log10(v))), steps = [1, 1.2, 1.5, 2, 2.5, 3, 4, 5, 6, 8, 10];
+  for (var i = 0; i < steps.length; i++) if (steps[i] * p >= v) return steps[i] * p;
+  return 10 * p;
+}
 function pacelagMax(values) {
   var m = 0;
   values.forEach(function (v) { if (typeof v === 'number' && v > m) m = v; });
@@ -132,7 +138,7 @@ const char* const kRunDrawJs = R"((function (D) {
       scales: { x: pacelagTimeAxis(D.duration),
         y: { beginAtZero: true, title: pacelagTitle('bytes') } } } });
   // Both axes share one scale (1000 ms level with 1 s), so equal delays overlay.
-  var top = Math.max(D.maxEst, D.maxAge * 1000, 100) * 1.1;
+  var top = pacelagNiceTop(Math.max(D.maxEst, D.maxAge * 1000, 100) * 1.02);
   pacelagDraw('chart-delay', { type: 'line',
     data: { datasets: [
       pacelagLine('estimated delay (ms, left axis)', D.est, P[3], { yAxisID: 'y' }),
@@ -154,7 +160,7 @@ const char* const kRunDrawJs = R"((function (D) {
 
 const char* const kSweepDrawJs = R"((function (D) {
   var P = PACELAG_COLORS, along = { title: pacelagTitle(D.vary) };
-  var top = Math.max(pacelagMax(D.finalEst), pacelagMax(D.maxAge) * 1000, 100) * 1.1;
+  var top = pacelagNiceTop(Math.max(pacelagMax(D.finalEst), pacelagMax(D.maxAge) * 1000, 100) * 1.02);
   pacelagDraw('chart-sweep-delay', { type: 'line',
     data: { labels: D.values, datasets: [
       pacelagLine('final estimated delay (ms, left axis)', D.finalEst, P[3], { yAxisID: 'y', pointRadius: 4 }),
@@ -221,8 +227,11 @@ out whole, &quot;.&quot; for one dropped because the send queue was full.</p>$ra
 
 const char* const kRateExplainCadence =
     R"(<p>The client prints one mark for every $cadence messages at $clientrate messages per
-second (its rate divided by 24, at least 1), so each mark here counts as $cadence
-messages.</p>)";
+second (its rate divided by 24), so each mark here counts as $cadence messages.</p>)";
+
+const char* const kRateExplainEvery =
+    R"(<p>Below 48 messages per second the client prints a mark for every message, so each mark
+here is one message.</p>)";
 
 const char* const kRateExplainMarks =
     R"(<p>The client rate is not known here, so the bars count marks per second; the client

@@ -19,6 +19,7 @@ extern const char* const kSweepHeader;        // $vary $count
 extern const char* const kSummaryRow;         // $label $cls $key $value
 extern const char* const kRunCharts;          // $rateexplain
 extern const char* const kRateExplainCadence; // $cadence $clientrate
+extern const char* const kRateExplainEvery;
 extern const char* const kRateExplainMarks;
 extern const char* const kLinesHeader; // $shown $total
 extern const char* const kLineRow;     // $t $side $line

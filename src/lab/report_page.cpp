@@ -175,7 +175,15 @@ bool what_line(const std::vector<JsonMember>& s, std::string& out) {
     if (std::isfinite(bps) && bps >= 0 && bps < 1e15) {
         char buf[64];
         bitrate2str(buf, nullptr, bps);
-        link = std::string("shaped to ") + buf;
+        // "100.000 kbit/s" reads better as "100 kbit/s".
+        std::string rate = buf;
+        size_t unit = rate.find(' ');
+        if (rate.find('.') < unit) {
+            size_t end = rate.find_last_not_of('0', unit - 1);
+            if (rate[end] == '.') --end;
+            rate.erase(end + 1, unit - end - 1);
+        }
+        link = "shaped to " + rate;
     }
     double delay = json_number(s, "delay_ms");
     std::string added =
@@ -231,8 +239,8 @@ bool other_lines(const std::vector<Event>& events, std::string& out) {
 
 bool rate_explain(const std::vector<JsonMember>& s, std::string& out) {
     int cadence = print_cadence(json_number(s, "client_rate"));
-    if (cadence == 0) {
-        out += kRateExplainMarks;
+    if (cadence <= 1) {
+        out += cadence == 0 ? kRateExplainMarks : kRateExplainEvery;
         return true;
     }
     Vars v;
