@@ -98,9 +98,10 @@ function pacelagLine(label, data, color, extra) {
   for (var k in extra) set[k] = extra[k];
   return set;
 }
-// A round axis top at or above v, so both delay axes get round ticks.
+// A round axis top at or above v whose fifths are round too: both delay axes
+// get five equal steps, so their ticks line up.
 function pacelagNiceTop(v) {
-  var p = Math.pow(10, Math.floor(Math.log10(v))), steps = [1, 1.2, 1.5, 2, 2.5, 3, 4, 5, 6, 8, 10];
+  var p = Math.pow(10, Math.floor(Math.log10(v))), steps = [1, 1.5, 2, 2.5, 3, 4, 5, 6, 7.5, 10];
   for (var i = 0; i < steps.length; i++) if (steps[i] * p >= v) return steps[i] * p;
   return 10 * p;
 }
@@ -145,9 +146,9 @@ const char* const kRunDrawJs = R"((function (D) {
       pacelagLine('printed age (s, right axis)', D.ages, P[0], { yAxisID: 'y1', pointRadius: 2 })] },
     options: { interaction: { mode: 'nearest', axis: 'x', intersect: false },
       scales: { x: pacelagTimeAxis(D.duration),
-        y: { min: 0, max: top, title: pacelagTitle('milliseconds') },
-        y1: { position: 'right', min: 0, max: top / 1000, title: pacelagTitle('seconds'),
-          grid: { drawOnChartArea: false } } } } });
+        y: { min: 0, max: top, ticks: { count: 6 }, title: pacelagTitle('milliseconds') },
+        y1: { position: 'right', min: 0, max: top / 1000, ticks: { count: 6 },
+          title: pacelagTitle('seconds'), grid: { drawOnChartArea: false } } } } });
   pacelagDraw('chart-rates', { type: 'bar',
     data: { labels: D.seconds, datasets: [
       { label: 'sent whole (#)', data: D.sent, backgroundColor: P[2] },
@@ -166,9 +167,9 @@ const char* const kSweepDrawJs = R"((function (D) {
       pacelagLine('final estimated delay (ms, left axis)', D.finalEst, P[3], { yAxisID: 'y', pointRadius: 4 }),
       pacelagLine('highest printed age (s, right axis)', D.maxAge, P[0], { yAxisID: 'y1', pointRadius: 4 })] },
     options: { scales: { x: along,
-      y: { min: 0, max: top, title: pacelagTitle('milliseconds') },
-      y1: { position: 'right', min: 0, max: top / 1000, title: pacelagTitle('seconds'),
-        grid: { drawOnChartArea: false } } } } });
+      y: { min: 0, max: top, ticks: { count: 6 }, title: pacelagTitle('milliseconds') },
+      y1: { position: 'right', min: 0, max: top / 1000, ticks: { count: 6 },
+        title: pacelagTitle('seconds'), grid: { drawOnChartArea: false } } } } });
   pacelagDraw('chart-sweep-drops', { type: 'bar',
     data: { labels: D.values, datasets: [
       { label: 'dropped messages (% of marks)', data: D.dropPct, backgroundColor: P[3] }] },
