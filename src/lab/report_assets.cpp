@@ -50,7 +50,7 @@ table.lines td { font-family: ui-monospace, monospace; white-space: pre-wrap; }
 footer { margin-top: 2em; font-size: 0.8em; color: #777; }
 )";
 
-const char* const kPageGuardJs = R"(var PACELAG_FAULTS = [];
+const char* const kPageGuardJs = R"(var PACELAG_FAULTS = [], PACELAG_START = performance.now();
 function pacelagFault(text) {
   PACELAG_FAULTS.push(String(text));
   document.documentElement.dataset.pageFaults = String(PACELAG_FAULTS.length);
@@ -127,6 +127,7 @@ function pacelagDataInk(chart) {
 }
 function pacelagFinish() {
   PACELAG_CHARTS.forEach(function (c) { c.canvas.dataset.dataInk = String(pacelagDataInk(c)); });
+  document.body.dataset.drawMs = String(Math.round(performance.now() - PACELAG_START));
   document.body.dataset.chartsDrawn = String(PACELAG_CHARTS.length);
 }
 )";
@@ -153,7 +154,8 @@ const char* const kRunDrawJs = R"((function (D) {
     data: { labels: D.seconds, datasets: [
       { label: 'sent whole (#)', data: D.sent, backgroundColor: P[2] },
       { label: 'dropped, send queue full (.)', data: D.dropped, backgroundColor: P[3] }] },
-    options: { scales: { x: { stacked: true, title: pacelagTitle('second since start') },
+    options: { scales: { x: { stacked: true, title: pacelagTitle(D.barSeconds > 1
+        ? 'seconds since start (bars of ' + D.barSeconds + ' s, averaged)' : 'second since start') },
       y: { stacked: true, beginAtZero: true, title: pacelagTitle(D.rateUnit) } } } });
   pacelagFinish();
 })(PACELAG_DATA);

@@ -375,7 +375,7 @@ void marks_per_second(const std::vector<Event>& events, std::vector<int>& sent,
     for (const Event& e : events) {
         if (e.side != "client" || (e.line != "#" && e.line != ".")) continue;
         // A negative or absurd time would make the vectors explode.
-        if (e.t < 0 || e.t > 1e7) continue;
+        if (e.t < 0 || e.t > 1e6) continue;
         size_t second = static_cast<size_t>(e.t);
         if (second >= sent.size()) {
             sent.resize(second + 1, 0);
@@ -383,6 +383,20 @@ void marks_per_second(const std::vector<Event>& events, std::vector<int>& sent,
         }
         ++(e.line == "#" ? sent : dropped)[second];
     }
+}
+
+std::vector<double> per_second_bars(const std::vector<int>& counts, size_t max_bars,
+                                    size_t& width) {
+    if (max_bars < 1) max_bars = 1;
+    width = counts.size() <= max_bars ? 1 : (counts.size() + max_bars - 1) / max_bars;
+    std::vector<double> bars;
+    for (size_t from = 0; from < counts.size(); from += width) {
+        size_t to = std::min(from + width, counts.size());
+        double sum = 0;
+        for (size_t i = from; i < to; ++i) sum += counts[i];
+        bars.push_back(sum / static_cast<double>(to - from));
+    }
+    return bars;
 }
 
 std::vector<size_t> thin_indices(const std::vector<double>& y, size_t max_points) {

@@ -58,9 +58,15 @@ bool events_from_csv(const std::vector<std::vector<std::string>>& records, std::
 bool is_age_line(const std::string& line, long long& age);
 
 // Client marks counted per whole second of t: sent ("#") and dropped (".")
-// for the seconds 0 .. the last mark's second.
+// for the seconds 0 .. the last mark's second. Marks after 10^6 s (a corrupt
+// time) are not counted.
 void marks_per_second(const std::vector<Event>& events, std::vector<int>& sent,
                       std::vector<int>& dropped);
+
+// Per-second counts averaged over bars of `width` seconds (the last bar may
+// be shorter and is averaged over its own length); width is the smallest
+// whole number of seconds that keeps the bars at most max_bars.
+std::vector<double> per_second_bars(const std::vector<int>& counts, size_t max_bars, size_t& width);
 
 // Indices of the points to draw when a series has more than max_points:
 // the first and last, and each bucket's lowest and highest value in time

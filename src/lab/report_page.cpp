@@ -301,16 +301,21 @@ void run_data(const RunInput& run, std::string& out) {
     std::vector<int> sent, dropped;
     marks_per_second(run.events, sent, dropped);
     int cadence = print_cadence(json_number(run.summary, "client_rate"));
-    int scale = cadence > 0 ? cadence : 1;
+    double scale = cadence > 0 ? cadence : 1;
+    // Long experiments get wider bars, so the chart stays readable and quick.
+    size_t width = 1;
+    std::vector<double> sentbars = per_second_bars(sent, 600, width);
+    std::vector<double> droppedbars = per_second_bars(dropped, 600, width);
     std::string seconds, sentv, droppedv;
-    for (size_t i = 0; i < sent.size(); ++i) {
+    for (size_t i = 0; i < sentbars.size(); ++i) {
         const char* sep = i ? "," : "";
-        seconds += sep + std::to_string(i);
-        sentv += sep + std::to_string(static_cast<long long>(sent[i]) * scale);
-        droppedv += sep + std::to_string(static_cast<long long>(dropped[i]) * scale);
+        seconds += sep + std::to_string(i * width);
+        sentv += sep + num(sentbars[i] * scale);
+        droppedv += sep + num(droppedbars[i] * scale);
     }
     out += ",\n\"seconds\":[" + seconds + "],\n\"sent\":[" + sentv + "],\n\"dropped\":[" +
-           droppedv + "],\n\"rateUnit\":\"";
+           droppedv + "],\n\"barSeconds\":" + num(static_cast<double>(width)) +
+           ",\n\"rateUnit\":\"";
     out += cadence > 0 ? "messages per second" : "marks per second";
     out += "\"}";
 }

@@ -164,6 +164,21 @@ TEST(ReportData, AgesMarksAndCadence) {
     EXPECT_EQ(sent, (std::vector<int>{1, 0, 1}));
     EXPECT_EQ(dropped, (std::vector<int>{1, 0, 1}));
 
+    struct Bars {
+        std::vector<int> counts;
+        size_t max_bars, width;
+        std::vector<double> bars;
+    } bars[] = {{{}, 600, 1, {}},
+                {{1, 2, 3}, 600, 1, {1, 2, 3}},
+                {{1, 2, 3, 4, 5}, 2, 3, {2, 4.5}},
+                {{4, 4, 4, 4}, 2, 2, {4, 4}},
+                {{1, 2, 3}, 0, 3, {2}}};
+    for (const Bars& b : bars) {
+        size_t width = 0;
+        EXPECT_EQ(per_second_bars(b.counts, b.max_bars, width), b.bars) << b.counts.size();
+        EXPECT_EQ(width, b.width) << b.counts.size();
+    }
+
     struct Cadence {
         double rate;
         int cadence;
