@@ -429,7 +429,7 @@ std::vector<size_t> thin_indices(const std::vector<double>& y, size_t max_points
     return keep;
 }
 
-int print_cadence(double rate) {
+int mark_cadence(double rate) {
     if (std::isnan(rate) || rate < 1 || rate > 100000 || rate != std::floor(rate)) return 0;
     int cadence = static_cast<int>(rate) / 24;
     return cadence == 0 ? 1 : cadence;

@@ -75,4 +75,4 @@ std::vector<size_t> thin_indices(const std::vector<double>& y, size_t max_points
 
 // The print cadence pacelag derives from a rate; 0 when the rate is not a
 // valid one (1 to 100000).
-int print_cadence(double rate);
+int mark_cadence(double rate);

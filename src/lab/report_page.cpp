@@ -238,7 +238,7 @@ bool other_lines(const std::vector<Event>& events, std::string& out) {
 }
 
 bool rate_explain(const std::vector<JsonMember>& s, std::string& out) {
-    int cadence = print_cadence(json_number(s, "client_rate"));
+    int cadence = mark_cadence(json_number(s, "client_rate"));
     if (cadence <= 1) {
         out += cadence == 0 ? kRateExplainMarks : kRateExplainEvery;
         return true;
@@ -300,7 +300,7 @@ void run_data(const RunInput& run, std::string& out) {
 
     std::vector<int> sent, dropped;
     marks_per_second(run.events, sent, dropped);
-    int cadence = print_cadence(json_number(run.summary, "client_rate"));
+    int cadence = mark_cadence(json_number(run.summary, "client_rate"));
     double scale = cadence > 0 ? cadence : 1;
     // Long experiments get wider bars, so the chart stays readable and quick.
     size_t width = 1;

@@ -184,7 +184,7 @@ TEST(ReportData, AgesMarksAndCadence) {
         int cadence;
     } cadences[] = {{1, 1}, {47, 1}, {48, 2},  {100, 4},    {100000, 4166},
                     {0, 0}, {-4, 0}, {1.5, 0}, {100001, 0}, {NAN, 0}};
-    for (const Cadence& c : cadences) EXPECT_EQ(print_cadence(c.rate), c.cadence) << c.rate;
+    for (const Cadence& c : cadences) EXPECT_EQ(mark_cadence(c.rate), c.cadence) << c.rate;
 }
 
 TEST(ReportData, ThinningKeepsPeaksAndOrder) {

@@ -247,17 +247,6 @@ TEST(Report, FailuresSayWhyAndLeaveNoPage) {
     testing::internal::GetCapturedStderr();
 }
 
-TEST(Report, ScriptSafeText) {
-    struct Case {
-        std::string in, out;
-    } cases[] = {{"\"a\"", "\"a\""},
-                 {"\"<\\/script>\"", "\"\\u003c\\/script>\""},
-                 {"\"<!--\"", "\"\\u003c!--\""},
-                 {std::string("\"\x01\x1f\""), "\"\\u0001\\u001f\""},
-                 {"\"\xC3\xA9\"", "\"\xC3\xA9\""}};
-    for (const Case& c : cases) EXPECT_EQ(script_safe(c.in), c.out) << c.in;
-}
-
 namespace {
 
 // A sweep over buflen with one hostile value and one experiment that never
