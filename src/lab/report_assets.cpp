@@ -135,8 +135,12 @@ function pacelagFinish() {
 const char* const kRunDrawJs = R"((function (D) {
   var P = PACELAG_COLORS;
   pacelagDraw('chart-queues', { type: 'line',
-    data: { datasets: D.queues.map(function (s) { return pacelagLine(s.label, s.points, P[s.color]); }) },
+    data: { datasets: D.queues.map(function (s) {
+      // The parts of the send queue are drawn over the whole, dashed.
+      return pacelagLine(s.label, s.points, P[s.color], s.dash ? { borderDash: [6, 3], order: -1 } : {});
+    }) },
     options: { interaction: { mode: 'nearest', axis: 'x', intersect: false },
+      plugins: { legend: { labels: { sort: function (a, b) { return a.datasetIndex - b.datasetIndex; } } } },
       scales: { x: pacelagTimeAxis(D.duration),
         y: { beginAtZero: true, title: pacelagTitle('bytes') } } } });
   // Both axes share one scale (1000 ms level with 1 s), so equal delays overlay.

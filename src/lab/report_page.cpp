@@ -138,6 +138,9 @@ const Label kLabels[] = {
     {"peak_server_recvq", "peak server receive queue (bytes)"},
     {"max_est_delay_ms", "highest estimated delay (ms)"},
     {"final_est_delay_ms", "final estimated delay (ms)"},
+    {"client_cadence", "client marks every n-th message"},
+    {"server_cadence", "server prints every n-th age"},
+    {"interrupted", "stopped early"},
 };
 
 const char* label_of(const std::string& key) {
@@ -237,8 +240,15 @@ bool other_lines(const std::vector<Event>& events, std::string& out) {
     return true;
 }
 
+// The summary's own cadence when it gives one, else the one the rate implies.
+int client_cadence(const std::vector<JsonMember>& s) {
+    double given = json_number(s, "client_cadence");
+    if (given >= 1 && given <= 100000 && given == std::floor(given)) return static_cast<int>(given);
+    return mark_cadence(json_number(s, "client_rate"));
+}
+
 bool rate_explain(const std::vector<JsonMember>& s, std::string& out) {
-    int cadence = mark_cadence(json_number(s, "client_rate"));
+    int cadence = client_cadence(s);
     if (cadence <= 1) {
         out += cadence == 0 ? kRateExplainMarks : kRateExplainEvery;
         return true;
@@ -264,11 +274,12 @@ void run_data(const RunInput& run, std::string& out) {
         const char* label;
         const std::vector<double>* y;
         int color;
-    } queues[] = {{"client send queue", &tl.client_sendq, 0},
-                  {"of which not yet sent", &tl.client_unsent, 1},
-                  {"in flight", &tl.inflight, 2},
-                  {"link queue", &tl.link_backlog, 4},
-                  {"server receive queue", &tl.server_recvq, 3}};
+        bool part; // a part of the send queue: dashed, so the whole shows through
+    } queues[] = {{"client send queue", &tl.client_sendq, 0, false},
+                  {"of which not yet sent", &tl.client_unsent, 1, true},
+                  {"in flight", &tl.inflight, 2, true},
+                  {"link queue", &tl.link_backlog, 4, false},
+                  {"server receive queue", &tl.server_recvq, 3, false}};
     out += "{\"duration\":" + num(run_duration(run)) + ",\n\"queues\":[";
     bool first = true;
     for (const Series& s : queues) {
@@ -277,7 +288,7 @@ void run_data(const RunInput& run, std::string& out) {
         if (!first) out += ",\n";
         first = false;
         out += std::string("{\"label\":\"") + s.label + "\",\"color\":" + num(s.color) +
-               ",\"points\":";
+               ",\"dash\":" + (s.part ? "true" : "false") + ",\"points\":";
         append_points(out, tl.t, *s.y, kPoints);
         out += '}';
     }
@@ -300,7 +311,7 @@ void run_data(const RunInput& run, std::string& out) {
 
     std::vector<int> sent, dropped;
     marks_per_second(run.events, sent, dropped);
-    int cadence = mark_cadence(json_number(run.summary, "client_rate"));
+    int cadence = client_cadence(run.summary);
     double scale = cadence > 0 ? cadence : 1;
     // Long experiments get wider bars, so the chart stays readable and quick.
     size_t width = 1;
