@@ -92,6 +92,10 @@ bool read_events(const std::string& dir, std::vector<Event>& events, std::string
 // where a good one was.
 int write_page(const std::string& dir, const std::string& html) {
     std::string path = join(dir, "report.html"), tmp = path + ".tmp";
+    if (html.size() > static_cast<size_t>(INT_MAX)) {
+        complain("the report for " + dir + " would exceed 2 GB; not written");
+        return -1;
+    }
     int r = writefile(tmp.c_str(), html.data(), static_cast<int>(html.size()));
     if (r != 0) {
         int e = errno;
