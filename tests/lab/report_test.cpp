@@ -184,9 +184,14 @@ std::string html_text(const std::string& s) {
     return out;
 }
 
+#define SKIP_WITHOUT_CHARTJS()                                                                     \
+    if (access(kChartJsPath, R_OK) != 0)                                                           \
+    GTEST_SKIP() << "no " << kChartJsPath << " (Debian's libjs-chart.js) to inline"
+
 } // namespace
 
 TEST(Report, RunPageIsSelfContainedAndEscaped) {
+    SKIP_WITHOUT_CHARTJS();
     TempDir tmp;
     ASSERT_FALSE(tmp.path().empty());
     std::string dir = write_run(tmp / "run", Synthetic{});
@@ -394,6 +399,7 @@ bool have_chromium() {
 } // namespace
 
 TEST(Report, SweepPageSurvivesAMissingRun) {
+    SKIP_WITHOUT_CHARTJS();
     TempDir tmp;
     std::vector<std::string> values;
     std::string out = write_sweep(tmp, values);
@@ -416,6 +422,7 @@ TEST(Report, SweepPageSurvivesAMissingRun) {
 }
 
 TEST(ReportInBrowser, ChartsDrawnAndNumbersMatch) {
+    SKIP_WITHOUT_CHARTJS();
     if (!have_chromium()) GTEST_SKIP() << "no /usr/bin/chromium (Debian's chromium) to open pages";
     TempDir tmp;
     ASSERT_FALSE(tmp.path().empty());
