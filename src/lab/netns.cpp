@@ -16,6 +16,7 @@
 #include <thread>
 #include <time.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 const char kNsDir[] = "/run/netns";
@@ -53,22 +54,21 @@ bool drain(int fd, int wait_ms, const std::function<void(const char*, size_t)>& 
 
 // A command's argument list built from texts.
 struct Argv {
-    std::string words[16];
-    const char* ptrs[17] = {};
-    int count = 0;
+    std::vector<std::string> words;
+    std::vector<const char*> ptrs;
     Argv& operator<<(const std::string& word) {
-        words[count] = word;
-        ++count;
+        words.push_back(word);
         return *this;
     }
     const char* const* get() {
-        for (int i = 0; i < count; ++i) ptrs[i] = words[i].c_str();
-        ptrs[count] = nullptr;
-        return ptrs;
+        ptrs.clear();
+        for (const std::string& w : words) ptrs.push_back(w.c_str());
+        ptrs.push_back(nullptr);
+        return ptrs.data();
     }
     std::string text() const {
         std::string t;
-        for (int i = 0; i < count; ++i) t += (i ? " " : "") + words[i];
+        for (const std::string& w : words) t += (t.empty() ? "" : " ") + w;
         return t;
     }
 };
@@ -205,11 +205,12 @@ int testbed_create(Testbed& bed, int64_t link_bps, int delay_ms, std::string& no
     bed.client_ip = "10.77.0.2";
     bed.client_dev = c;
     if (ok && link_bps > 0) {
-        // The burst must hold a full packet; the limit only bounds what TCP's
-        // own small-queue logic lets into the qdisc anyway.
+        // The burst must hold a full packet. The limit is a modest router
+        // buffer (a fifth of a second, at least a few packets): a deep one
+        // only turns the link's queue into losses and retransmissions.
         int64_t bytes = link_bps / 8;
         int64_t burst = bytes / 50 > 3200 ? bytes / 50 : 3200;
-        int64_t limit = bytes / 2 > 65536 ? bytes / 2 : 65536;
+        int64_t limit = bytes / 5 > 8000 ? bytes / 5 : 8000;
         ok = step(Argv() << "tc"
                          << "-n" << c << "qdisc"
                          << "add"

@@ -168,7 +168,7 @@ struct Experiment {
         LabSample s;
         s.t = now();
         if (diag_query(sdiag.diag, port, kLabStates, ss) == 0) s.server = pick(ss, port, true);
-        if (cdiag.diag == sdiag.diag) {
+        if (cdiag.diag < 0) {
             s.client = pick(ss, port, false);
         } else if (diag_query(cdiag.diag, port, kLabStates, cs) == 0) {
             s.client = pick(cs, port, false);
