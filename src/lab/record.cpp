@@ -124,7 +124,7 @@ void Recorder::sample(const LabSample& s) {
 
 void Recorder::event(double t, const char* side, const std::string& line) {
     const bool client = strcmp(side, "client") == 0;
-    if (client && (line == "#" || line == ".")) {
+    if (client && !stopping_ && (line == "#" || line == ".")) {
         ++(line == "#" ? marks_sent_ : marks_dropped_);
         if (first_mark_ < 0) first_mark_ = t;
         last_mark_ = t;

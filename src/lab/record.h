@@ -47,6 +47,11 @@ class Recorder {
     // Closes both files and writes DIR/summary.json. 0, or -1 with errno set.
     int finish(const LabConfig& config, const RunFacts& facts);
 
+    // From now on the programs are being stopped: a client's mark is then an
+    // artefact of the stop (a message cut short shows as '.'), recorded as an
+    // event but not counted as sent or dropped.
+    void stopping() { stopping_ = true; }
+
     // The newest estimate, for progress lines; false while unknown.
     bool last_estimate(double& ms) const;
     int64_t last_age() const { return max_age_seen_ ? last_age_ : -1; }
@@ -56,6 +61,7 @@ class Recorder {
     FILE* timeline_ = nullptr;
     FILE* events_ = nullptr;
     int write_error_ = 0;
+    bool stopping_ = false;
     ConsumedRate consumed_;
     // Summary state.
     int64_t marks_sent_ = 0, marks_dropped_ = 0;

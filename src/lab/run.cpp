@@ -143,6 +143,7 @@ struct Experiment {
     }
 
     void stop_children() {
+        recorder.stopping();
         // The client first, so the server sees the connection close as it
         // would in a real test, and then stops itself.
         for (Child* c : {&client, &server}) {
