@@ -164,16 +164,30 @@ struct Experiment {
         testbed_destroy(bed);
     }
 
+    // Once both sockets are known each sample is two hash lookups; a query
+    // by port walks every connection of the host and is kept for finding
+    // them (before the connection, or after it changed).
+    LabSock known_server, known_client;
+    bool have_server = false, have_client = false;
+
+    void find(int fd, bool server, std::vector<LabSock>& socks, LabSock& known, bool& have) {
+        if (have && diag_lookup(fd, known, known) == 0) return;
+        have = false;
+        if (diag_query(fd, port, kLabStates, socks) != 0) return;
+        if (const LabSock* s = pick(socks, port, server)) {
+            known = *s;
+            have = true;
+        }
+    }
+
     void sample() {
-        static thread_local std::vector<LabSock> ss, cs;
+        static thread_local std::vector<LabSock> socks;
         LabSample s;
         s.t = now();
-        if (diag_query(sdiag.diag, port, kLabStates, ss) == 0) s.server = pick(ss, port, true);
-        if (cdiag.diag < 0) {
-            s.client = pick(ss, port, false);
-        } else if (diag_query(cdiag.diag, port, kLabStates, cs) == 0) {
-            s.client = pick(cs, port, false);
-        }
+        find(sdiag.diag, true, socks, known_server, have_server);
+        find(cdiag.diag >= 0 ? cdiag.diag : sdiag.diag, false, socks, known_client, have_client);
+        s.server = have_server ? &known_server : nullptr;
+        s.client = have_client ? &known_client : nullptr;
         if (bed.shaped && link.qdisc >= 0) s.link_backlog = qdisc_backlog(link.qdisc, link.ifindex);
         recorder.sample(s);
     }

@@ -196,6 +196,57 @@ int diag_query(int fd, int port, uint32_t states, std::vector<LabSock>& out) {
     return 0;
 }
 
+int diag_lookup(int fd, const LabSock& known, LabSock& out) {
+    struct {
+        nlmsghdr nlh;
+        inet_diag_req_v2 req;
+    } r;
+    memset(&r, 0, sizeof r);
+    r.nlh.nlmsg_len = sizeof r;
+    r.nlh.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    r.nlh.nlmsg_flags = NLM_F_REQUEST;
+    r.nlh.nlmsg_seq = next_seq();
+    r.req.sdiag_family = static_cast<uint8_t>(known.family);
+    r.req.sdiag_protocol = IPPROTO_TCP;
+    r.req.idiag_states = ~0u;
+    r.req.idiag_ext = (1 << (INET_DIAG_INFO - 1)) | (1 << (INET_DIAG_SKMEMINFO - 1));
+    r.req.id.idiag_sport = htons(static_cast<uint16_t>(known.lport));
+    r.req.id.idiag_dport = htons(static_cast<uint16_t>(known.rport));
+    memcpy(r.req.id.idiag_src, known.local, 16);
+    memcpy(r.req.id.idiag_dst, known.remote, 16);
+    // The cookie makes a later connection on the same addresses and ports
+    // count as a different one.
+    r.req.id.idiag_cookie[0] = static_cast<uint32_t>(known.cookie);
+    r.req.id.idiag_cookie[1] = static_cast<uint32_t>(known.cookie >> 32);
+    if (send_request(fd, &r, sizeof r) != 0) return -1;
+    std::vector<LabSock> found;
+    // One reply, not a dump: the socket, or an error message.
+    alignas(NLMSG_ALIGNTO) char reply[8192];
+    for (;;) {
+        ssize_t n = recv(fd, reply, sizeof reply, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EPROTO;
+            return -1;
+        }
+        int left = static_cast<int>(n);
+        for (nlmsghdr* h = reinterpret_cast<nlmsghdr*>(reply); NLMSG_OK(h, left);
+             h = NLMSG_NEXT(h, left)) {
+            if (h->nlmsg_seq != r.nlh.nlmsg_seq) continue;
+            if (h->nlmsg_type == NLMSG_ERROR) {
+                const nlmsgerr* e = static_cast<const nlmsgerr*>(NLMSG_DATA(h));
+                errno = e->error != 0 ? -e->error : ENOENT;
+                return -1;
+            }
+            if (h->nlmsg_type != SOCK_DIAG_BY_FAMILY) continue;
+            take_diag(h, 0, found);
+            if (found.empty()) continue;
+            out = found[0];
+            return 0;
+        }
+    }
+}
+
 int qdisc_open() {
     return netlink_open(NETLINK_ROUTE);
 }

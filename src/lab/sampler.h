@@ -44,6 +44,12 @@ int diag_open();
 // contents. 0, or -1 with errno set.
 int diag_query(int fd, int port, uint32_t states, std::vector<LabSock>& out);
 
+// Reads the connection `known` (from an earlier query) again by its
+// addresses and ports: one hash lookup in the kernel, where a query by port
+// walks every connection of the host. 0 with `out` filled; -1 with errno
+// ENOENT (or ESTALE) when it is gone, or another errno on failure.
+int diag_lookup(int fd, const LabSock& known, LabSock& out);
+
 // An rtnetlink socket in the caller's network namespace; -1 on failure.
 int qdisc_open();
 
