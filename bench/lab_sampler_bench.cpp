@@ -1,10 +1,10 @@
 // What pacelag-lab's sampler costs: a socket-diagnostics query for the
 // connections on one port (which walks the host's whole connection table), a
 // lookup of one known connection (what the lab does every 10 ms), each with
-// and without many other connections on the host, and one qdisc backlog read; against the baseline of spawning `ss`
-// for the same question. core_pct_at_10ms is the share of one core that
-// sampling every 10 ms takes (CPU time per sample x 100 samples/s), counting
-// the kernel's side of the query and, for ss, the child's CPU.
+// and without many other connections on the host, and one qdisc backlog read; against the baseline
+// of spawning `ss` for the same question. core_pct_at_10ms is the share of one core that sampling
+// every 10 ms takes (CPU time per sample x 100 samples/s), counting the kernel's side of the query
+// and, for ss, the child's CPU.
 #include "sampler.h"
 
 #include <arpa/inet.h>

@@ -242,9 +242,9 @@ struct Experiment {
             if (now() >= next) {
                 sample();
                 next += kSampleEvery;
-                // Behind by more than a few samples (a stalled machine):
-                // carry on from now rather than sampling in a burst.
-                if (next < now() - 0.1) next = now() + kSampleEvery;
+                // Late (a busy machine): carry on from now rather than
+                // catching up with samples a fraction of a millisecond apart.
+                if (next < now() + 0.002) next = now() + kSampleEvery;
             }
             if (now() >= next_progress) {
                 progress(next_progress);
