@@ -311,6 +311,9 @@ int Experiment::run() {
                 strerror(errno));
         return 1;
     }
+    // A report left from an earlier run into the same directory must not
+    // pass for this one's should drawing it fail.
+    unlink((config.out + "/report.html").c_str());
     RunFacts facts;
     facts.pacelag_version = pacelag_version(config.pacelag);
     utsname u;
@@ -361,8 +364,10 @@ int Experiment::run() {
            config.client_rate, config.server_rate, config.padlen, where.c_str(), config.seconds,
            config.out.c_str());
     if (!namespaces)
-        printf("pacelag-lab: %s: no link is emulated\n",
-               root ? "on loopback as asked" : "not root, so on loopback");
+        printf("pacelag-lab: %s: no link is emulated%s\n",
+               root ? "on loopback as asked" : "not root, so on loopback",
+               config.link_bps > 0 || config.delay_ms > 0 ? " (-link-rate and -delay ignored)"
+                                                          : "");
     if (!note.empty()) printf("pacelag-lab: %s\n", note.c_str());
     fflush(stdout);
 

@@ -63,16 +63,32 @@ int lab_watch(const WatchOptions& o) {
     uint32_t peak_sendq = 0, peak_unsent = 0, peak_recvq = 0;
     bool waiting_said = false;
     int rc = 0;
+    // A query by port walks the host's whole connection table, which costs
+    // milliseconds on a big host; between such queries, at most a second
+    // apart, the known connections are looked up one by one.
+    double last_query = -1e9;
+    std::vector<LabSock> known;
     while (!lab_stop) {
-        if (diag_query(fd, o.port, kLabStates, socks) != 0) {
-            if (errno == EINTR) continue;
-            fprintf(stderr, "pacelag-lab: socket diagnostics failed: %s\n", strerror(errno));
-            rc = 1;
-            break;
-        }
         timespec now;
         clock_gettime(CLOCK_MONOTONIC, &now);
         double t = (now.tv_sec - start.tv_sec) + (now.tv_nsec - start.tv_nsec) / 1e9;
+        if (t - last_query >= 1.0) {
+            if (diag_query(fd, o.port, kLabStates, socks) != 0) {
+                if (errno == EINTR) continue;
+                fprintf(stderr, "pacelag-lab: socket diagnostics failed: %s\n", strerror(errno));
+                rc = 1;
+                break;
+            }
+            last_query = t;
+        } else {
+            known.swap(socks);
+            socks.clear();
+            for (const LabSock& k : known) {
+                LabSock s;
+                if (diag_lookup(fd, k, s) == 0 && ((1u << s.state) & kLabStates) != 0)
+                    socks.push_back(s);
+            }
+        }
         if (socks.empty() && !waiting_said) {
             printf("pacelag-lab: no connection on port %d yet; waiting\n", o.port);
             waiting_said = true;
