@@ -26,6 +26,12 @@ namespace {
 // One reply buffer per thread: a dump of a busy host arrives in many parts.
 constexpr int kReplySize = 65536;
 
+// NLMSG_OK without its mixed-sign comparison.
+bool nl_ok(const nlmsghdr* h, int len) {
+    return len >= static_cast<int>(sizeof(nlmsghdr)) && h->nlmsg_len >= sizeof(nlmsghdr) &&
+           h->nlmsg_len <= static_cast<unsigned>(len);
+}
+
 int netlink_open(int protocol) {
     int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, protocol);
     if (fd < 0) return -1;
@@ -70,7 +76,7 @@ template <typename Each> int read_dump(int fd, uint32_t seq, Each each) {
             return -1;
         }
         int left = static_cast<int>(n);
-        for (nlmsghdr* h = reinterpret_cast<nlmsghdr*>(reply); NLMSG_OK(h, left);
+        for (nlmsghdr* h = reinterpret_cast<nlmsghdr*>(reply); nl_ok(h, left);
              h = NLMSG_NEXT(h, left)) {
             if (h->nlmsg_seq != seq) continue; // a late part of an abandoned dump
             if (h->nlmsg_type == NLMSG_DONE) return 0;
@@ -230,7 +236,7 @@ int diag_lookup(int fd, const LabSock& known, LabSock& out) {
             return -1;
         }
         int left = static_cast<int>(n);
-        for (nlmsghdr* h = reinterpret_cast<nlmsghdr*>(reply); NLMSG_OK(h, left);
+        for (nlmsghdr* h = reinterpret_cast<nlmsghdr*>(reply); nl_ok(h, left);
              h = NLMSG_NEXT(h, left)) {
             if (h->nlmsg_seq != r.nlh.nlmsg_seq) continue;
             if (h->nlmsg_type == NLMSG_ERROR) {
