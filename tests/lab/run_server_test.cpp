@@ -53,13 +53,26 @@ TEST(LabRun, ServerBottleneck) {
     EXPECT_EQ(json_value(summary, "client_buflen"), "2048");
     EXPECT_EQ(json_value(summary, "pacelag_version"), "1.0.0");
     EXPECT_GT(atoi(json_value(summary, "dropped").c_str()), 0) << "drops appear";
-    EXPECT_NEAR(atof(json_value(summary, "achieved_client_rate").c_str()), 4, 0.5);
     EXPECT_NEAR(atof(json_value(summary, "achieved_server_rate").c_str()), 2, 0.3);
     EXPECT_GE(atoi(json_value(summary, "max_age_s").c_str()), 5);
     auto events = read_csv(out + "/events.csv");
-    int dots = 0;
-    for (const auto& e : events) dots += e.size() == 3 && e[1] == "client" && e[2] == ".";
+    int dots = 0, marks = 0;
+    double first = -1, lastmark = -1;
+    for (const auto& e : events) {
+        if (e.size() != 3 || e[1] != "client" || (e[2] != "." && e[2] != "#")) continue;
+        dots += e[2] == ".";
+        ++marks;
+        if (first < 0) first = atof(e[0].c_str());
+        lastmark = atof(e[0].c_str());
+    }
     EXPECT_GT(dots, 0);
+    // The client finishes a message that went out in part with back-off
+    // sleeps, so it may fall below 4/s; the summary counts what it printed
+    // (the last mark or so may come from the stop and is left out).
+    double achieved = atof(json_value(summary, "achieved_client_rate").c_str());
+    EXPECT_GT(achieved, 2.5);
+    EXPECT_LT(achieved, 4.5);
+    EXPECT_NEAR(achieved, (marks - 1) / (lastmark - first), 0.15);
 
     // Once the queue is there, the estimate at t is the age printed when that
     // message is read; printed ages are whole seconds, so within one second.
