@@ -3,6 +3,7 @@
 // really takes bytes in, measured from the kernel's counters.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 
@@ -14,18 +15,24 @@ class ConsumedRate {
     // starts the window afresh: its counters begin at zero.
     void add(double t, uint64_t cookie, uint64_t received, uint32_t recvq);
     // The server socket was absent at this sample.
-    void lost() { window_.clear(); }
-    // Bytes per second over the last `span` seconds; false while less than
-    // that much history exists.
-    bool rate(double& bps, double span = 1.0) const;
+    void lost() {
+        window_.clear();
+        recent_.clear();
+    }
+    // Bytes per second over the last second: the median of that rate as the
+    // last five samples saw it. False while less than a second of history
+    // exists.
+    bool rate(double& bps) const;
 
   private:
+    static constexpr size_t kRecent = 5;
     struct Point {
         double t;
         uint64_t consumed;
     };
     uint64_t cookie_ = 0;
     std::deque<Point> window_;
+    std::deque<double> recent_; // the rate at each of the last samples
 };
 
 // Milliseconds the newest byte will wait; false when the rate is unknown or 0.

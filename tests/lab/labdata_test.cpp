@@ -191,6 +191,19 @@ TEST(LabEstimate, ConsumedRateOverTheLastSecond) {
         {"under a second of history", steady(0, 0.95, 1, true), false, 0},
         {"a reading server", steady(0, 3.0, 1, true), true, 420},
         {"a server that stopped reading", steady(0, 3.0, 1, false), true, 0},
+        // Reads at every half second, seen by the sample at that instant;
+        // the one at 3 s comes a little late, so that sample's window (from
+        // 2 s, just after a read) holds one read instead of two.
+        {"a late read on the window's edge",
+         [] {
+             std::vector<Step> steps;
+             for (int i = 0; i <= 300; ++i) {
+                 uint64_t reads = static_cast<uint64_t>(i / 50) - (i == 300 ? 1 : 0);
+                 steps.push_back({i / 100.0, 1, 3000, static_cast<uint32_t>(3000 - reads * 210)});
+             }
+             return steps;
+         }(),
+         true, 420},
         {"a new connection starts afresh",
          [&] {
              auto a = steady(0, 3.0, 1, true);
