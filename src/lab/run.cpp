@@ -22,7 +22,7 @@
 #include <unistd.h>
 #include <vector>
 
-volatile int lab_stop = 0;
+volatile sig_atomic_t lab_stop = 0;
 
 namespace {
 constexpr double kSampleEvery = 0.010;
@@ -300,7 +300,8 @@ struct Experiment {
 
 int Experiment::run() {
     const bool root = geteuid() == 0;
-    const bool namespaces = root && !config.loopback;
+    bool namespaces = root && !config.loopback;
+    std::string why_loopback = root ? "on loopback as asked" : "not root, so on loopback";
     if (access(config.pacelag.c_str(), X_OK) != 0) {
         fprintf(stderr, "pacelag-lab: cannot run pacelag at '%s': %s\n", config.pacelag.c_str(),
                 strerror(errno));
@@ -318,7 +319,6 @@ int Experiment::run() {
     facts.pacelag_version = pacelag_version(config.pacelag);
     utsname u;
     if (uname(&u) == 0) facts.kernel = u.release;
-    facts.emulation = namespaces ? "namespaces" : "loopback";
 
     std::string note;
     if (namespaces) {
@@ -326,8 +326,15 @@ int Experiment::run() {
         std::string error;
         if (testbed_create(bed, config.link_bps, config.delay_ms, note, error) != 0) {
             fprintf(stderr, "pacelag-lab: cannot build the test network: %s\n", error.c_str());
-            return 1;
+            // Without a link to shape, loopback still answers the question
+            // (a container may deny namespaces even to root).
+            if (config.link_bps > 0 || config.delay_ms > 0) return 1;
+            namespaces = false;
+            why_loopback = "on loopback instead";
         }
+    }
+    facts.emulation = namespaces ? "namespaces" : "loopback";
+    if (namespaces) {
         port = config.port > 0 ? config.port : 5000;
     } else {
         port = config.port > 0 ? config.port : free_port();
@@ -364,8 +371,7 @@ int Experiment::run() {
            config.client_rate, config.server_rate, config.padlen, where.c_str(), config.seconds,
            config.out.c_str());
     if (!namespaces)
-        printf("pacelag-lab: %s: no link is emulated%s\n",
-               root ? "on loopback as asked" : "not root, so on loopback",
+        printf("pacelag-lab: %s: no link is emulated%s\n", why_loopback.c_str(),
                config.link_bps > 0 || config.delay_ms > 0 ? " (-link-rate and -delay ignored)"
                                                           : "");
     if (!note.empty()) printf("pacelag-lab: %s\n", note.c_str());

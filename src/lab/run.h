@@ -3,6 +3,7 @@
 // results written as timeline.csv, events.csv and summary.json.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 
@@ -23,7 +24,7 @@ struct LabConfig {
 
 // Set from a signal handler to end the experiment early; it is cleaned up
 // and its files are written for the time it ran.
-extern volatile int lab_stop;
+extern volatile sig_atomic_t lab_stop;
 
 // Runs the experiment; messages for the user go to stdout (progress) and
 // stderr (trouble). 0 when it ran its full length and the report was written,
