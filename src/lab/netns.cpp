@@ -52,34 +52,18 @@ bool drain(int fd, int wait_ms, const std::function<void(const char*, size_t)>& 
     return true;
 }
 
-// A command's argument list built from texts.
-struct Argv {
-    std::vector<std::string> words;
-    std::vector<const char*> ptrs;
-    Argv& operator<<(const std::string& word) {
-        words.push_back(word);
-        return *this;
-    }
-    const char* const* get() {
-        ptrs.clear();
-        for (const std::string& w : words) ptrs.push_back(w.c_str());
-        ptrs.push_back(nullptr);
-        return ptrs.data();
-    }
-    std::string text() const {
-        std::string t;
-        for (const std::string& w : words) t += (t.empty() ? "" : " ") + w;
-        return t;
-    }
-};
-
 // Runs a step of the set-up; on failure describes it in `error`.
-bool step(Argv cmd, std::string& error) {
+bool step(const std::vector<std::string>& words, std::string& error) {
+    std::vector<const char*> argv;
+    for (const std::string& w : words) argv.push_back(w.c_str());
+    argv.push_back(nullptr);
     std::string output;
-    int rc = run_command(cmd.get(), &output);
+    int rc = run_command(argv.data(), &output);
     if (rc == 0) return true;
     while (!output.empty() && (output.back() == '\n' || output.back() == ' ')) output.pop_back();
-    error = "'" + cmd.text() + "' failed" + (output.empty() ? "" : ": " + output);
+    std::string text;
+    for (const std::string& w : words) text += (text.empty() ? "" : " ") + w;
+    error = "'" + text + "' failed" + (output.empty() ? "" : ": " + output);
     return false;
 }
 } // namespace
@@ -150,57 +134,27 @@ int testbed_create(Testbed& bed, int64_t link_bps, int delay_ms, std::string& no
     const std::string tag = kPrefix + std::to_string(getpid());
     const std::string s = tag + "s", c = tag + "c";
     bed = Testbed();
-    if (!step(Argv() << "ip"
-                     << "netns"
-                     << "add" << s,
-              error))
-        return -1;
+    // Names with this pid can only be left from an earlier process that had
+    // the same pid and was killed.
+    for (const std::string* name : {&s, &c}) {
+        if (access((std::string(kNsDir) + "/" + *name).c_str(), F_OK) != 0) continue;
+        const char* argv[] = {"ip", "netns", "del", name->c_str(), nullptr};
+        run_command(argv, nullptr);
+    }
+    if (!step({"ip", "netns", "add", s}, error)) return -1;
     bed.server_ns = s;
-    bool ok = step(Argv() << "ip"
-                          << "netns"
-                          << "add" << c,
-                   error);
+    bool ok = step({"ip", "netns", "add", c}, error);
     if (ok) bed.client_ns = c;
-    ok = ok &&
-         step(Argv() << "ip"
-                     << "-n" << s << "link"
-                     << "add" << s << "type"
-                     << "veth"
-                     << "peer"
-                     << "name" << c << "netns" << c,
-              error) &&
-         step(Argv() << "ip"
-                     << "-n" << s << "addr"
-                     << "add"
-                     << "10.77.0.1/30"
-                     << "dev" << s,
-              error) &&
-         step(Argv() << "ip"
-                     << "-n" << c << "addr"
-                     << "add"
-                     << "10.77.0.2/30"
-                     << "dev" << c,
-              error) &&
-         step(Argv() << "ip"
-                     << "-n" << s << "link"
-                     << "set"
-                     << "lo"
-                     << "up",
-              error) &&
-         step(Argv() << "ip"
-                     << "-n" << c << "link"
-                     << "set"
-                     << "lo"
-                     << "up",
-              error) &&
-         step(Argv() << "ip"
-                     << "-n" << s << "link"
-                     << "set" << s << "up",
-              error) &&
-         step(Argv() << "ip"
-                     << "-n" << c << "link"
-                     << "set" << c << "up",
-              error);
+    const std::vector<std::vector<std::string>> wiring = {
+        {"ip", "-n", s, "link", "add", s, "type", "veth", "peer", "name", c, "netns", c},
+        {"ip", "-n", s, "addr", "add", "10.77.0.1/30", "dev", s},
+        {"ip", "-n", c, "addr", "add", "10.77.0.2/30", "dev", c},
+        {"ip", "-n", s, "link", "set", "lo", "up"},
+        {"ip", "-n", c, "link", "set", "lo", "up"},
+        {"ip", "-n", s, "link", "set", s, "up"},
+        {"ip", "-n", c, "link", "set", c, "up"},
+    };
+    for (const auto& cmd : wiring) ok = ok && step(cmd, error);
     bed.server_ip = "10.77.0.1";
     bed.client_ip = "10.77.0.2";
     bed.client_dev = c;
@@ -211,37 +165,20 @@ int testbed_create(Testbed& bed, int64_t link_bps, int delay_ms, std::string& no
         int64_t bytes = link_bps / 8;
         int64_t burst = bytes / 50 > 3200 ? bytes / 50 : 3200;
         int64_t limit = bytes / 5 > 8000 ? bytes / 5 : 8000;
-        ok = step(Argv() << "tc"
-                         << "-n" << c << "qdisc"
-                         << "add"
-                         << "dev" << c << "root"
-                         << "handle"
-                         << "1:"
-                         << "tbf"
-                         << "rate" << std::to_string(link_bps) + "bit"
-                         << "burst" << std::to_string(burst) << "limit" << std::to_string(limit),
+        ok = step({"tc", "-n", c, "qdisc", "add", "dev", c, "root", "handle", "1:", "tbf", "rate",
+                   std::to_string(link_bps) + "bit", "burst", std::to_string(burst), "limit",
+                   std::to_string(limit)},
                   error);
         bed.shaped = ok;
     }
     if (ok && delay_ms > 0) {
-        Argv netem;
-        netem << "tc"
-              << "-n" << c << "qdisc"
-              << "add"
-              << "dev" << c;
+        std::vector<std::string> netem = {"tc", "-n", c, "qdisc", "add", "dev", c};
         if (bed.shaped)
-            netem << "parent"
-                  << "1:1"
-                  << "handle"
-                  << "10:";
+            netem.insert(netem.end(), {"parent", "1:1", "handle", "10:"});
         else
-            netem << "root"
-                  << "handle"
-                  << "1:";
-        netem << "netem"
-              << "delay" << std::to_string(delay_ms) + "ms"
-              << "limit"
-              << "100000";
+            netem.insert(netem.end(), {"root", "handle", "1:"});
+        netem.insert(netem.end(),
+                     {"netem", "delay", std::to_string(delay_ms) + "ms", "limit", "100000"});
         std::string why;
         if (step(netem, why))
             bed.delay_ms = delay_ms;

@@ -142,8 +142,16 @@ struct Experiment {
         });
     }
 
+    bool stopping = false;
+
     void stop_children() {
-        recorder.stopping();
+        if (!stopping && (server.pid > 0 || client.pid > 0)) {
+            // Marks after this row come from the stop itself (a message cut
+            // short shows as '.'); the summary leaves them out.
+            recorder.event(now(), "lab", "stopping pacelag");
+            recorder.stopping();
+        }
+        stopping = true;
         // The client first, so the server sees the connection close as it
         // would in a real test, and then stops itself.
         for (Child* c : {&client, &server}) {
