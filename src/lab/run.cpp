@@ -125,7 +125,8 @@ struct Experiment {
     LineSplitter server_lines{false}, client_lines{true};
     double t0 = 0;
     int port = 0;
-    bool server_ready = false; // it printed that it listens
+    bool server_ready = false;  // it printed that it listens
+    bool server_failed = false; // it printed an error before that
 
     explicit Experiment(const LabConfig& c) : config(c) {}
     ~Experiment() { cleanup(); }
@@ -138,7 +139,11 @@ struct Experiment {
         LineSplitter& split = &child == &server ? server_lines : client_lines;
         split.feed(data, len, [&](const std::string& line) {
             recorder.event(t, side, line);
-            if (&child == &server && line == "Waiting for connection..") server_ready = true;
+            // A server that failed to set up says so first, then that it
+            // waits, and ends: it is not ready.
+            if (&child == &server && line.compare(0, 7, "[ERROR]") == 0) server_failed = true;
+            if (&child == &server && line == "Waiting for connection.." && !server_failed)
+                server_ready = true;
         });
     }
 
@@ -210,14 +215,6 @@ struct Experiment {
             if (lab_stop) return 130;
             const double t = now();
             if (t >= config.seconds) return 0;
-            if (!client_started && server_ready) {
-                if (start_client() != 0) return 1;
-                client_started = true;
-            } else if (!client_started && t > kServerStartLimit) {
-                fprintf(stderr, "pacelag-lab: the pacelag server did not start listening\n");
-                recorder.event(t, "lab", "the server did not start listening");
-                return 1;
-            }
             for (Child* c : {&server, &client}) {
                 if (c->pid < 0 || !child_ended(*c)) continue;
                 const char* who = c == &server ? "server" : "client";
@@ -226,6 +223,14 @@ struct Experiment {
                 child_stop(*c, 0, [&](const char* d, size_t n) { take(*c, d, n); });
                 recorder.event(now(), "lab", why);
                 fprintf(stderr, "pacelag-lab: %s\n", why.c_str());
+                return 1;
+            }
+            if (!client_started && server_ready) {
+                if (start_client() != 0) return 1;
+                client_started = true;
+            } else if (!client_started && t > kServerStartLimit) {
+                fprintf(stderr, "pacelag-lab: the pacelag server did not start listening\n");
+                recorder.event(t, "lab", "the server did not start listening");
                 return 1;
             }
             pollfd fds[2];

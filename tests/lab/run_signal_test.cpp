@@ -1,9 +1,13 @@
-// pacelag-lab run stopped half-way: by SIGINT it cleans up and writes what it
-// has; killed outright, it leaves namespaces that the next run removes.
+// pacelag-lab runs that end early: by SIGINT it cleans up and writes what it
+// has; killed outright, it leaves namespaces that the next run removes; a
+// server that cannot listen ends the run before any client starts.
 #include "lab_helpers.h"
 
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
 #include <net/if.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 TEST(LabRun, InterruptHalfWayCleansUp) {
     TempDir dir;
@@ -67,4 +71,31 @@ TEST(LabRun, RunAfterAKilledOneSucceeds) {
     EXPECT_TRUE(exists(dir.path() + "/b/summary.json"));
     EXPECT_EQ(namespaces_named(tag), 0) << "the killed run's namespaces are removed";
     EXPECT_EQ(namespaces_named("plab" + std::to_string(next.pid())), 0);
+}
+
+TEST(LabRun, ServerThatCannotListenEndsTheRun) {
+    // Hold a port on every address, as the server binds, and listen on it.
+    int holder = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(holder, 0);
+    int off = 0;
+    setsockopt(holder, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    sockaddr_in6 a;
+    memset(&a, 0, sizeof a);
+    a.sin6_family = AF_INET6;
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(holder, 4), 0);
+    getsockname(holder, reinterpret_cast<sockaddr*>(&a), &len);
+    const std::string port = std::to_string(ntohs(a.sin6_port));
+
+    TempDir dir;
+    const std::string out = dir.path() + "/run";
+    LabChild lab({PACELAG_LAB_BIN, "run", "-loopback", "-port", port, "-seconds", "10", "-out", out,
+                  "-pacelag", PACELAG_BIN});
+    EXPECT_EQ(lab.waitexit(10000), 1) << lab.output();
+    close(holder);
+    EXPECT_NE(lab.output().find("the server ended early"), std::string::npos) << lab.output();
+    const std::string events = slurp(out + "/events.csv");
+    EXPECT_NE(events.find("server,[ERROR] Bind failed to port " + port), std::string::npos);
+    EXPECT_EQ(events.find("-mode client"), std::string::npos) << "no client was started";
 }
