@@ -12,7 +12,8 @@ TEST(LabSweep, OneRunPerValue) {
                   "2", "-loopback", "-out", out, "-pacelag", PACELAG_BIN});
     const int status = lab.waitexit(30000);
     ASSERT_NE(status, -2) << lab.output();
-    EXPECT_EQ(status, exists(out + "/report.html") ? 0 : 1) << lab.output();
+    EXPECT_EQ(status, 0) << lab.output();
+    EXPECT_TRUE(exists(out + "/report.html"));
     for (const char* value : {"100", "300"}) {
         const std::string run = out + "/padlen-" + value;
         auto summary = read_flat_json(slurp(run + "/summary.json"));
@@ -20,5 +21,6 @@ TEST(LabSweep, OneRunPerValue) {
         EXPECT_EQ(json_value(summary, "emulation"), "loopback");
         EXPECT_GT(read_csv(run + "/timeline.csv").size(), 50u) << run;
         EXPECT_TRUE(exists(run + "/events.csv")) << run;
+        EXPECT_TRUE(exists(run + "/report.html")) << run;
     }
 }
