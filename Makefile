@@ -12,11 +12,7 @@ PROGRAMS ?= pacelag pacelag-lab
 BUILD = JOBS=$(JOBS) scripts/build.sh
 export VERBOSE
 
-<<<<<<< HEAD
-.PHONY: all deps test-deps build demo test test-normal test-asan tsan bench install deb clean format
-=======
-.PHONY: all deps test-deps build demo lab test test-normal test-asan tsan bench install clean format
->>>>>>> main
+.PHONY: all deps test-deps build demo lab test test-normal test-asan tsan bench install deb clean format
 
 all: build
 
