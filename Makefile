@@ -10,7 +10,7 @@ PROGRAMS ?= pacelag pacelag-lab
 BUILD = JOBS=$(JOBS) scripts/build.sh
 export VERBOSE
 
-.PHONY: all deps test-deps build demo test test-normal test-asan tsan bench install clean format
+.PHONY: all deps test-deps build demo lab test test-normal test-asan tsan bench install clean format
 
 all: build
 
@@ -23,6 +23,13 @@ build: deps
 demo: deps
 	@$(BUILD) build "-DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)" pacelag
 	@scripts/demo.sh build/pacelag
+
+# A 30 s experiment: through namespaces and a shaped link as root, loopback otherwise.
+lab: build
+	@scripts/deps.sh lab
+	@if [ "$$(id -u)" = 0 ]; then link="-link-rate 1mbit"; else link=""; fi; \
+	build/src/lab/pacelag-lab run -client-rate 4 -server-rate 2 -buflen 2048 -seconds 30 \
+	    $$link -out lab-out
 
 test-deps:
 	@scripts/deps.sh test
