@@ -2,7 +2,8 @@
 # The Debian packages of this build, made by CPack as `make deb` makes them:
 # each lists the files it should hold and no others' files, carries its
 # version, architecture and found dependencies, and the tool package,
-# extracted into a temporary root, gives a stripped pacelag that runs.
+# extracted into a temporary root, gives a stripped pacelag that runs; as root
+# it also installs with dpkg -i and is removed again.
 # Usage: deb_test.sh <source dir> <build dir> <cpack>
 set -u
 srcdir=$1 builddir=$2 cpack=$3
@@ -81,6 +82,23 @@ case "$out" in
 *) fail "the packaged pacelag printed: $out" ;;
 esac
 readelf -S "$tmp/root/usr/bin/pacelag" | grep -q '\.debug_info' && fail "pacelag is not stripped"
+
+# As root, the tool package installs with dpkg -i and is removed again on
+# every path, unless a pacelag package was installed before the test.
+if [ "$(id -u)" = 0 ] && ! dpkg -s pacelag >/dev/null 2>&1; then
+    trap 'dpkg -r pacelag >/dev/null 2>&1; rm -rf "$tmp"' EXIT
+    if dpkg -i "$tooldeb" >"$tmp/dpkg.log" 2>&1; then
+        case "$(timeout 10 /usr/bin/pacelag 2>&1)" in
+        *"Usage: pacelag (version 1.0.0) "*) ;;
+        *) fail "the pacelag installed by dpkg -i does not print its usage" ;;
+        esac
+        dpkg -r pacelag >"$tmp/dpkg.log" 2>&1 || fail "dpkg -r pacelag"
+        [ -e /usr/bin/pacelag ] && fail "dpkg -r left /usr/bin/pacelag"
+    else
+        cat "$tmp/dpkg.log"
+        fail "dpkg -i $(basename "$tooldeb")"
+    fi
+fi
 
 [ "$failures" -eq 0 ] || exit 1
 echo "packages: $(basename "$tooldeb") $(basename "$devdeb")"
