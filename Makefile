@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 
-.PHONY: all deps test-deps build demo test test-normal test-asan tsan bench install clean format
+.PHONY: all deps test-deps build demo test test-normal test-asan tsan test-fuzz fuzz bench install clean format
 
 all: build
 
@@ -36,7 +36,14 @@ tsan: test-deps
 	cmake --build build-tsan -j $(JOBS) --target threads_test
 	cd build-tsan && ctest --output-on-failure -R '^threads_test$$'
 
-test: test-normal test-asan tsan
+# Each fuzz target over its seed corpus plus a short bounded run.
+test-fuzz: test-deps
+	scripts/fuzz.sh check
+
+test: test-normal test-asan tsan test-fuzz
+
+fuzz:
+	scripts/fuzz.sh run
 
 bench:
 	@scripts/deps.sh bench
@@ -51,4 +58,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf build build-asan build-tsan build-bench
+	rm -rf build build-asan build-tsan build-bench build-fuzz

@@ -1,0 +1,62 @@
+#!/bin/sh
+# Builds the libFuzzer targets with clang and runs them.
+# Usage: scripts/fuzz.sh check   each target over its seed corpus, then a short
+#                                bounded run (FUZZ_CHECK_SECONDS, default 10)
+#        scripts/fuzz.sh run     each target for FUZZ_SECONDS (default 60)
+#        scripts/fuzz.sh ... [target...]   only the named targets
+# Prints executions and findings per target; exits non-zero on any finding.
+# New inputs go to a scratch corpus in the build directory, never into the tree;
+# a failing input is kept there as crash-*/leak-*/timeout-* to be copied into
+# fuzz/corpus/<target>/ once the fault is mended.
+set -u
+mode=${1:-check}
+[ $# -gt 0 ] && shift
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${FUZZ_BUILD:-$root/build-fuzz}
+jobs=${JOBS:-2}
+
+case "$mode" in
+check) seconds=${FUZZ_CHECK_SECONDS:-10} ;;
+run) seconds=${FUZZ_SECONDS:-60} ;;
+*) echo "usage: $0 check|run [target...]" >&2; exit 2 ;;
+esac
+
+"$root/scripts/deps.sh" fuzz || exit 1
+
+if [ $# -gt 0 ]; then
+    targets="$*"
+else
+    targets=$(cd "$root/fuzz" && ls *_fuzz.cpp | sed 's/\.cpp$//')
+fi
+
+cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DPACELAG_FUZZ=ON -DPACELAG_TESTS=OFF >/dev/null || exit 1
+# shellcheck disable=SC2086
+cmake --build "$build" -j "$jobs" --target $targets >"$build/build.log" 2>&1 || {
+    cat "$build/build.log"
+    exit 1
+}
+
+failed=0
+for t in $targets; do
+    seeds="$root/fuzz/corpus/$t"
+    work="$build/corpus/$t"
+    out="$build/out/$t"
+    mkdir -p "$work" "$out" "$seeds"
+    log="$out/fuzz.log"
+    # The seeds first (a regression test of every input that ever failed), then
+    # fresh inputs; -timeout and -rss_limit_mb turn a hang or a blow-up into a finding.
+    "$build/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 -max_len=4096 \
+        -print_final_stats=1 -artifact_prefix="$out/" "$work" "$seeds" >"$log" 2>&1
+    rc=$?
+    execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+    findings=$(ls "$out" | grep -c -E '^(crash|leak|timeout|oom|slow-unit)-')
+    if [ "$rc" -ne 0 ]; then
+        failed=1
+        echo "$t: FAILED after ${execs:-?} executions, $findings finding(s); see $log"
+        grep -E '^(==[0-9]+==ERROR|SUMMARY|.*property does not hold)' "$log" | head -5
+    else
+        echo "$t: ${execs:-?} executions in ${seconds} s, $findings finding(s)"
+    fi
+done
+exit $failed
