@@ -3,6 +3,7 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
+FUZZ_SECONDS ?= 60
 
 .PHONY: all deps test-deps build demo test test-normal test-asan tsan test-fuzz fuzz bench install clean format
 
@@ -38,12 +39,12 @@ tsan: test-deps
 
 # Each fuzz target over its seed corpus plus a short bounded run.
 test-fuzz: test-deps
-	scripts/fuzz.sh check
+	JOBS=$(JOBS) scripts/fuzz.sh check
 
 test: test-normal test-asan tsan test-fuzz
 
 fuzz:
-	scripts/fuzz.sh run
+	JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz.sh run
 
 bench:
 	@scripts/deps.sh bench
