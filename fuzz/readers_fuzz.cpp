@@ -1,0 +1,254 @@
+// Fuzz target: the readers and builders of untrusted text: INI text and its
+// sections, HTML tag attributes, values and entities, CSV records, delimited
+// lists, template key lists, regular-expression group names and command lines.
+// Properties: texts promised unchanged stay unchanged (also those written to
+// for a moment), counting agrees with splitting, escaping into a buffer agrees
+// with escaping into a new text, escaping and unescaping round trip, and what
+// lands in a table has the shape its builder promises.
+#include "pacelag/util.h"
+
+#include "fuzzing.h"
+
+#include <algorithm>
+#include <cctype>
+#include <strings.h>
+
+namespace {
+
+const char* const kSpaceLike = " -_.\r";
+const char* const kEntities[] = {"&quot;", "&amp;", "&lt;", "&gt;"};
+
+// Every entry of a table: key and value texts.
+std::vector<std::pair<std::string, std::string>> entries(aaContext* table) {
+    std::vector<std::pair<std::string, std::string>> out;
+    aarewind(table);
+    const char* key = nullptr;
+    while (void* value = aanext(table, key)) out.emplace_back(key, static_cast<const char*>(value));
+    return out;
+}
+
+void checkini(const std::string& text, uint8_t control) {
+    HeapText t(text);
+    char lineend = control & 1 ? '\n' : ';';
+    char separator = control & 2 ? '=' : ':';
+    aaContext* exact = aacreate();
+    aaContext* nocase = aacreate(AA_NOCASE);
+    FUZZ_CHECK(exact && nocase);
+    FUZZ_CHECK(ini2aa(exact, t.p, lineend, separator) == 0);
+    FUZZ_CHECK(ini2aa(nocase, t.p, lineend, separator) == 0);
+    FUZZ_CHECK(t.same(text));
+    FUZZ_CHECK(aacount(nocase) <= aacount(exact));
+    for (auto& e : entries(exact)) {
+        if (e.first != "keyonly")
+            FUZZ_CHECK(e.first.find_first_of(kSpaceLike) == std::string::npos);
+        const std::string& v = e.second;
+        if (!v.empty()) {
+            FUZZ_CHECK(!std::strchr(" \r\n", v.front()) && !std::strchr(" \r\n", v.back()));
+        }
+        FUZZ_CHECK(aaget(nocase, e.first.c_str()) != nullptr);
+    }
+    aafree(exact);
+    aafree(nocase);
+    aaContext* plain = aacreate();
+    FUZZ_CHECK(ini2aa(plain, t.p) == 0);
+    aafree(plain);
+}
+
+void checksection(const std::string& text, const std::string& name) {
+    HeapText t(text), n(name);
+    char* section = getsection(t.p, n.p);
+    FUZZ_CHECK(section != nullptr && t.same(text) && n.same(name));
+    // A piece of the text, never starting with a line break.
+    FUZZ_CHECK(std::strstr(t.p, section) != nullptr);
+    FUZZ_CHECK(section[0] != '\r' && section[0] != '\n');
+    const char* cdata = t.p;
+    char* again = getsection(cdata, static_cast<const char*>(nullptr));
+    FUZZ_CHECK(again != nullptr && std::strstr(t.p, again) != nullptr);
+    std::free(section);
+    std::free(again);
+}
+
+void checktags(const std::string& text, const std::string& key) {
+    HeapText t(text), k(key);
+    aaContext* table = aacreate(AA_NOCASE);
+    FUZZ_CHECK(htmlattr2aa(table, t.p) == 0);
+    FUZZ_CHECK(t.same(text));
+    for (auto& e : entries(table)) FUZZ_CHECK(e.first.find_first_of(" -_.") == std::string::npos);
+    aaclear(table);
+    if (k.len > 0) {
+        FUZZ_CHECK(htmlattr2aa(table, t.p, k.p, k.p) == 0 && t.same(text));
+        char* value = htmltagvalue(t.p, k.p, static_cast<int>(k.len));
+        FUZZ_CHECK(t.same(text));
+        // Decoding only shrinks, and the value is taken from the tag text.
+        if (value != nullptr) FUZZ_CHECK(std::strlen(value) < t.len);
+        std::free(value);
+    }
+    aafree(table);
+}
+
+void checkentities(const std::string& text, uint8_t control) {
+    HeapText t(text);
+    char* esc = htmlescape(t.p);
+    FUZZ_CHECK(esc != nullptr && t.same(text));
+    size_t esclen = std::strlen(esc);
+    {
+        HeapBuf full(static_cast<int>(esclen) + 1);
+        htmlescapebuf(t.p, full.p, full.size);
+        FUZZ_CHECK(std::strcmp(full.p, esc) == 0);
+    }
+    {
+        // A smaller buffer holds the longest run of whole pieces that fits.
+        HeapBuf part(static_cast<int>(esclen * control / 255) + 1);
+        htmlescapebuf(t.p, part.p, part.size);
+        size_t n = std::strlen(part.p), fits = 0, boundary = 0;
+        for (size_t i = 0; i < t.len; ++i) {
+            const char* c = std::strchr("\"&<>", t.p[i]);
+            boundary += c ? std::strlen(kEntities[c - "\"&<>"]) : 1;
+            if (boundary < static_cast<size_t>(part.size))
+                fits = boundary;
+            else
+                break;
+        }
+        FUZZ_CHECK(part.terminated() && n == fits && std::strncmp(part.p, esc, n) == 0);
+    }
+    {
+        char untouched = 'u';
+        htmlescapebuf(t.p, &untouched, 0);
+        FUZZ_CHECK(untouched == 'u');
+    }
+    // Unescaping what was escaped gives the text back.
+    HeapText round(esc);
+    int n = htmlunescape(round.p);
+    FUZZ_CHECK(n == static_cast<int>(std::strlen(round.p)) && round.same(t.p));
+    std::free(esc);
+
+    HeapText raw(text);
+    n = htmlunescape(raw.p);
+    FUZZ_CHECK(n >= 0 && static_cast<size_t>(n) <= t.len && raw.p[n] == '\0');
+
+    int len = t.len == 0 ? 0 : static_cast<int>(control % (t.len + 1));
+    char* some = htmlunescapen(t.p, len);
+    FUZZ_CHECK(some != nullptr && std::strlen(some) <= static_cast<size_t>(len) && t.same(text));
+    std::free(some);
+}
+
+void checksearch(const std::string& text, const std::string& needle) {
+    HeapText t(text), n(needle);
+    std::string upper = t.p, uneedle = n.p;
+    for (char& c : upper) c = charupper(c);
+    for (char& c : uneedle) c = charupper(c);
+    size_t at = upper.find(uneedle);
+    const char* found = stristr(static_cast<const char*>(t.p), n.p);
+    const char* end = stristrend(static_cast<const char*>(t.p), n.p);
+    if (at == std::string::npos) {
+        FUZZ_CHECK(found == nullptr && end == nullptr);
+    } else {
+        FUZZ_CHECK(found == t.p + at && end == t.p + at + n.len);
+    }
+    size_t quotes = 0;
+    for (size_t i = 0; i < t.len; ++i) {
+        quotes += t.p[i] == '"';
+        FUZZ_CHECK(outsidequotes(t.p, t.p + i) == (quotes % 2 == 0));
+    }
+    FUZZ_CHECK(!outsidequotes(t.p, t.p + t.len));
+}
+
+void checkcsv(const std::string& text, char sep) {
+    HeapText t(text);
+    const char separator[2] = {sep, '\0'};
+    char** fields = csvsplit(separator, t.p);
+    int count = csvcount(separator, t.p);
+    FUZZ_CHECK(t.same(text));
+    if (fields == nullptr) {
+        FUZZ_CHECK(count == -1 && strblank(t.p));
+        return;
+    }
+    FUZZ_CHECK(!strblank(t.p));
+    size_t seps = std::count(t.p, t.p + t.len, sep);
+    FUZZ_CHECK(count == static_cast<int>(strlistcount(fields)) && count >= 1);
+    FUZZ_CHECK(static_cast<size_t>(count) <= seps + 1);
+    for (char** f = fields; *f; ++f) FUZZ_CHECK(std::strlen(*f) <= t.len);
+    strlistfree(fields);
+}
+
+void checklists(const std::string& text, const std::string& delimiters) {
+    HeapText t(text), d(delimiters);
+    aaContext* set = list2aa(d.p, t.p);
+    FUZZ_CHECK(set != nullptr);
+    for (auto& e : entries(set)) FUZZ_CHECK(e.first == e.second);
+    aafree(set);
+
+    HeapText tmpl(text);
+    aaContext* keys = aacreate();
+    keylist(tmpl.p, keys);
+    FUZZ_CHECK(tmpl.same(text));
+    FUZZ_CHECK(aacount(keys) <= std::count(tmpl.p, tmpl.p + tmpl.len, '$'));
+    for (auto& e : entries(keys)) {
+        FUZZ_CHECK(e.second.empty());
+        for (char c : e.first) FUZZ_CHECK(std::isalnum(static_cast<unsigned char>(c)));
+        FUZZ_CHECK(std::strstr(tmpl.p, ("$" + e.first).c_str()) != nullptr);
+    }
+    aafree(keys);
+
+    char** groups = regexgroups(t.p);
+    FUZZ_CHECK(groups != nullptr && strlistcount(groups) <= 400);
+    for (char** g = groups; *g; ++g) {
+        FUZZ_CHECK(**g != '\0');
+        FUZZ_CHECK(std::strstr(t.p, (std::string("(?<") + *g + ">").c_str()) != nullptr);
+    }
+    strlistfree(groups);
+}
+
+// Words separated by LF as a command line; argv[0] is the program name.
+void checkargs(const std::string& text) {
+    std::vector<std::string> words{"prog"};
+    size_t start = 0;
+    for (size_t at; (at = text.find('\n', start)) != std::string::npos; start = at + 1)
+        words.push_back(text.substr(start, at - start));
+    words.push_back(text.substr(start));
+    std::vector<HeapText*> heap;
+    std::vector<const char*> argv;
+    for (auto& w : words) {
+        heap.push_back(new HeapText(w));
+        argv.push_back(heap.back()->p);
+    }
+    argv.push_back(nullptr);
+    aaContext* table = args2aa(static_cast<int>(words.size()), argv.data());
+    FUZZ_CHECK(table != nullptr);
+    size_t options = 0;
+    for (size_t i = 1; i < words.size(); ++i) options += heap[i]->p[0] == '-';
+    FUZZ_CHECK(static_cast<size_t>(aacount(table)) <= options);
+    for (auto& e : entries(table)) {
+        bool seen = false;
+        for (size_t i = 1; i < words.size() && !seen; ++i)
+            seen = heap[i]->p[0] == '-' && strcasecmp(heap[i]->p + 1, e.first.c_str()) == 0;
+        FUZZ_CHECK(seen);
+        FUZZ_CHECK(e.second.empty() || e.second[0] != '-');
+    }
+    for (size_t i = 0; i < words.size(); ++i) {
+        FUZZ_CHECK(heap[i]->same(words[i]));
+        delete heap[i];
+    }
+    aafree(table);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzInput in(data, size);
+    uint8_t control = in.byte();
+    char sep = static_cast<char>(in.byte());
+    if (sep == '\0') sep = ',';
+    std::string text = in.rest();
+    std::vector<std::string> two = in.parts('\x01', 2);
+    two.resize(2);
+    checkini(text, control);
+    checksection(text, two[1]);
+    checktags(text, two[1]);
+    checkentities(text, control);
+    checksearch(two[0], two[1]);
+    checkcsv(text, sep);
+    checklists(text, two[1]);
+    checkargs(text);
+    return 0;
+}
