@@ -1,0 +1,228 @@
+// Fuzz target: character-class tests, in-place filters, quote removal and
+// doubling, backslash and entity escaping, data masking, path splitting and
+// joining, common names of distinguished names and the NUL-free byte coding.
+// Input: a control byte (buffer sizes, mask type, quote), then the text; a
+// 0x01 byte splits it into two texts where a routine takes two.
+// Properties: outputs stay within exactly-sized buffers; failures leave the
+// buffers they promise to leave alone untouched; filters keep only what they
+// promise and are idempotent; undoing an escape gives the text back.
+#include "pacelag/util.h"
+
+#include "fuzzing.h"
+
+#include <cctype>
+
+namespace {
+
+bool letter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool digit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool alnum(char c) {
+    return letter(c) || digit(c);
+}
+
+void checkclasses(const HeapText& t) {
+    const std::string s = t.p;
+    bool printable = true, pathtext = true, anyletter = false, alnums = true;
+    for (char c : s) {
+        printable = printable && c >= 0x20 && c <= 0x7E;
+        pathtext = pathtext && (alnum(c) || std::strchr("+-.@/\\_", c));
+        anyletter = anyletter || letter(c);
+        alnums = alnums && alnum(c);
+        bool token = alnum(c) || std::strchr("!\"#$%&'*+-.^_`{|}~", c);
+        FUZZ_CHECK(istokenchar(c) == token);
+    }
+    FUZZ_CHECK(isprintable(t.p) == printable);
+    FUZZ_CHECK(ispathtext(t.p) == pathtext);
+    FUZZ_CHECK(hasletter(t.p) == anyletter);
+    FUZZ_CHECK(isalnumstr(t.p) == alnums);
+
+    bool safe = s.find_first_of("*:?\\") == std::string::npos &&
+                (s.empty() || (s.front() != '.' && s.back() != '.')) &&
+                s.find("..") == std::string::npos;
+    FUZZ_CHECK(issafepath(t.p) == safe);
+
+    bool host = s.empty() || (s.front() != '-' && s.front() != '.' && s.back() != '-');
+    for (char c : s) host = host && (alnum(c) || c == '-' || c == '.');
+    host = host && s.find("-.") == std::string::npos;
+    FUZZ_CHECK(ishostname(t.p) == host);
+}
+
+void checkfilters(const std::string& text) {
+    HeapText a(text), b(text), c(text);
+    std::string want;
+    const std::string s = ctext(text);
+    for (size_t i = 0; i < s.size(); ++i) {
+        unsigned char c0 = s[i];
+        if (c0 == 0xE2 && i + 2 < s.size()) {
+            unsigned char c1 = s[i + 1], c2 = s[i + 2];
+            if ((c1 == 0x80 && c2 >= 0xAA && c2 <= 0xAE) ||
+                (c1 == 0x81 && c2 >= 0xA6 && c2 <= 0xA9)) {
+                i += 2;
+                continue;
+            }
+        }
+        want += static_cast<char>(c0);
+    }
+    int n = stripbidi(a.p);
+    FUZZ_CHECK(n == static_cast<int>(std::strlen(a.p)) && want == a.p);
+
+    n = stripunsafe(b.p);
+    FUZZ_CHECK(n == static_cast<int>(std::strlen(b.p)));
+    for (const char* p = b.p; *p; ++p) FUZZ_CHECK(alnum(*p) || std::strchr(" +,-./@_", *p));
+    FUZZ_CHECK(stripunsafe(b.p) == n);
+
+    n = makeident(c.p);
+    FUZZ_CHECK(n == static_cast<int>(std::strlen(c.p)));
+    for (const char* p = c.p; *p; ++p) FUZZ_CHECK(alnum(*p) || *p == '_');
+    FUZZ_CHECK(makeident(c.p) == n);
+}
+
+void checkquotes(const std::string& text, uint8_t control) {
+    const std::string s = ctext(text);
+    std::string doubled;
+    for (char c : s) doubled += c == '\'' ? std::string("''") : std::string(1, c);
+
+    // quotedup and quotedupn: a prefix of the doubled text that never splits a pair.
+    int size = static_cast<int>(doubled.size() * control / 255) + 1;
+    HeapText src(text);
+    for (int count : {-1, static_cast<int>(control % (s.size() + 1))}) {
+        HeapBuf dst(size);
+        int n = count < 0 ? quotedup(src.p, dst.p, size) : quotedupn(src.p, count, dst.p, size);
+        FUZZ_CHECK(dst.terminated() && n == static_cast<int>(std::strlen(dst.p)) && n < size);
+        FUZZ_CHECK(doubled.compare(0, n, dst.p) == 0);
+        size_t quotes = 0;
+        while (quotes < static_cast<size_t>(n) && dst.p[n - 1 - quotes] == '\'') ++quotes;
+        FUZZ_CHECK(quotes % 2 == 0);
+    }
+    FUZZ_CHECK(src.same(text));
+
+    // In place within a buffer of the text's size plus some room.
+    int room = static_cast<int>(s.size()) + 1 + control % (s.size() + 2);
+    {
+        HeapBuf buf(room);
+        std::memcpy(buf.p, s.c_str(), s.size() + 1);
+        quotedupin(buf.p, room);
+        FUZZ_CHECK(buf.terminated());
+        if (static_cast<size_t>(room) > doubled.size()) FUZZ_CHECK(doubled == buf.p);
+    }
+    {
+        std::string escaped;
+        for (char c : s) {
+            if (c == '\'' || c == '\\') escaped += '\\';
+            escaped += c == '<'   ? std::string("&lt;")
+                       : c == '>' ? std::string("&gt;")
+                                  : std::string(1, c);
+        }
+        HeapBuf buf(room);
+        std::memcpy(buf.p, s.c_str(), s.size() + 1);
+        escapeinplace(buf.p, room);
+        FUZZ_CHECK(buf.terminated());
+        if (static_cast<size_t>(room) > escaped.size()) FUZZ_CHECK(escaped == buf.p);
+    }
+
+    char quote = control & 1 ? '"' : '\'';
+    HeapText q(text);
+    char* inner = stripquote(q.p, quote);
+    FUZZ_CHECK(inner >= q.p && inner <= q.p + q.len);
+    if (inner == q.p) FUZZ_CHECK(q.same(text));
+}
+
+void checkmask(const std::string& text, uint8_t control) {
+    int type = control % 6;
+    int size = 1 + control / 6 % 24;
+    HeapText src(text);
+    HeapBuf dst(size);
+    datamask_mask(src.p, type, dst.p, size);
+    FUZZ_CHECK(dst.terminated() && src.same(text));
+    if (type >= 1 && type <= 4 && !strblank(dst.p)) {
+        HeapText copy(dst.p);
+        FUZZ_CHECK(datamask_check(copy.p, type));
+    }
+    HeapBuf empty(size);
+    datamask_mask(nullptr, type, empty.p, size);
+    FUZZ_CHECK(empty.p[0] == '\0');
+    HeapText check(text);
+    bool masked = datamask_check(check.p, type);
+    if (type < 1 || type > 4) FUZZ_CHECK(!masked);
+}
+
+void checkpaths(const std::string& first, const std::string& second, uint8_t control) {
+    HeapText path(first), name(second);
+    int dirsize = 1 + control % 16, filesize = 1 + control / 16;
+    HeapBuf dir(dirsize), file(filesize);
+    int r = splitpath(path.p, dir.p, dirsize, file.p, filesize);
+    FUZZ_CHECK(path.same(first) && dir.terminated() && file.terminated());
+    const std::string p = path.p;
+    size_t sep = p.find_last_of("/\\");
+    if (r == 0) {
+        if (sep == std::string::npos) {
+            FUZZ_CHECK(dir.p[0] == '\0' && p == file.p);
+        } else {
+            FUZZ_CHECK(p.substr(0, sep) == dir.p && p.substr(sep + 1) == file.p);
+        }
+    } else {
+        FUZZ_CHECK(r == -1);
+    }
+    HeapBuf big(static_cast<int>(path.len) + 1);
+    r = splitpath(path.p, nullptr, 0, big.p, big.size);
+    FUZZ_CHECK(r == 0 && p.substr(sep == std::string::npos ? 0 : sep + 1) == big.p);
+
+    int dstsize = static_cast<int>(path.len + name.len) + 2 - control % 4;
+    if (dstsize < 1) dstsize = 1;
+    HeapBuf dst(dstsize);
+    r = pathjoin(path.p, name.p, dst.p, dstsize);
+    FUZZ_CHECK(path.same(first) && name.same(second));
+    if (r != 0) {
+        FUZZ_CHECK(r == -1 && dst.untouched());
+    } else {
+        FUZZ_CHECK(dst.terminated());
+        if (!strblank(path.p)) FUZZ_CHECK(std::strchr(dst.p, '\\') == nullptr);
+    }
+
+    HeapBuf cn(1 + control % 32);
+    r = dn2cn(path.p, cn.p, cn.size);
+    FUZZ_CHECK(path.same(first));
+    if (r == 1) {
+        FUZZ_CHECK(cn.terminated() && std::strstr(path.p, cn.p) != nullptr);
+    } else {
+        FUZZ_CHECK(r == 0 && cn.untouched());
+    }
+}
+
+void checknulcoding(const std::string& bytes) {
+    int n = static_cast<int>(bytes.size());
+    HeapBuf out(2 * n + 1);
+    int m = nulescape(bytes.data(), n, out.p, out.size);
+    FUZZ_CHECK(m == static_cast<int>(std::strlen(out.p)) && m >= n && m <= 2 * n);
+    HeapBuf back(n);
+    // maxlen counts source bytes; the output, never longer, is exactly n here.
+    FUZZ_CHECK(nulunescape(out.p, back.p, m) == n);
+    FUZZ_CHECK(std::memcmp(back.p, bytes.data(), n) == 0);
+    // A smaller buffer takes a prefix, still terminated.
+    HeapBuf part(n / 2 + 1);
+    int k = nulescape(bytes.data(), n, part.p, part.size);
+    FUZZ_CHECK(part.terminated() && k == static_cast<int>(std::strlen(part.p)));
+    FUZZ_CHECK(std::strncmp(part.p, out.p, k) == 0);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzInput in(data, size);
+    uint8_t control = in.byte();
+    std::string text = in.rest();
+    std::vector<std::string> two = in.parts('\x01', 2);
+    two.resize(2);
+    HeapText t(text);
+    checkclasses(t);
+    checkfilters(text);
+    checkquotes(text, control);
+    checkmask(text, control);
+    checkpaths(two[0], two[1], control);
+    checknulcoding(text);
+    return 0;
+}
