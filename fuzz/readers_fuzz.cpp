@@ -199,6 +199,25 @@ void checklists(const std::string& text, const std::string& delimiters) {
     strlistfree(groups);
 }
 
+// Key hashes: the case-folding forms agree, and hashing up to a delimiter is
+// hashing the text before it.
+void checkhashes(const std::string& text, char delim) {
+    HeapText t(text);
+    FUZZ_CHECK(strihash(t.p) == aahash(AA_NOCASE, t.p));
+    std::string upper = t.p;
+    for (char& c : upper) c = charupper(c);
+    HeapText u(upper);
+    FUZZ_CHECK(strihash(u.p) == strihash(t.p) && aahash(AA_NOCASE, u.p) == aahash(AA_NOCASE, t.p));
+    FUZZ_CHECK(memihash(t.p, static_cast<int>(t.len)) == strihash(t.p));
+    int length = -1;
+    uint16_t h = strihashto(t.p, delim, length);
+    const char* stop = delim != '\0' ? std::strchr(t.p, delim) : nullptr;
+    int want = stop ? static_cast<int>(stop - t.p) : static_cast<int>(t.len);
+    FUZZ_CHECK(length == want && h == strihashto(t.p, delim));
+    HeapText prefix(std::string(t.p, want));
+    FUZZ_CHECK(h == strihash(prefix.p) && t.same(text));
+}
+
 // Words separated by LF as a command line; argv[0] is the program name.
 void checkargs(const std::string& text) {
     std::vector<std::string> words{"prog"};
@@ -250,5 +269,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     checkcsv(text, sep);
     checklists(text, two[1]);
     checkargs(text);
+    checkhashes(text, sep);
     return 0;
 }

@@ -1,6 +1,7 @@
 // Fuzz target: character-class tests, in-place filters, quote removal and
 // doubling, backslash and entity escaping, data masking, path splitting and
-// joining, common names of distinguished names and the NUL-free byte coding.
+// joining, common names of distinguished names, the NUL-free byte coding and
+// the bounded copies and trims of the string primitives.
 // Input: a control byte (buffer sizes, mask type, quote), then the text; a
 // 0x01 byte splits it into two texts where a routine takes two.
 // Properties: outputs stay within exactly-sized buffers; failures leave the
@@ -10,6 +11,7 @@
 
 #include "fuzzing.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace {
@@ -209,6 +211,50 @@ void checknulcoding(const std::string& bytes) {
     FUZZ_CHECK(std::strncmp(part.p, out.p, k) == 0);
 }
 
+// The bounded copies and the in-place trims of the string primitives.
+void checkprimitives(const std::string& first, const std::string& second, uint8_t control) {
+    HeapText a(first), b(second);
+    const std::string s = a.p, t = b.p;
+    int size = 1 + control % 24;
+    HeapBuf copy(size);
+    int n = strcopy(copy.p, a.p, size);
+    FUZZ_CHECK(n == static_cast<int>(std::min(s.size(), static_cast<size_t>(size - 1))));
+    FUZZ_CHECK(s.compare(0, n, copy.p) == 0 && copy.p[n] == '\0');
+    int added = strconcat(copy.p, b.p, size);
+    FUZZ_CHECK(copy.terminated() && std::strlen(copy.p) == static_cast<size_t>(n + added));
+    FUZZ_CHECK(t.compare(0, added, copy.p + n) == 0);
+
+    HeapBuf app(size);
+    app.p[0] = '\0';
+    int pos = 0;
+    int r = strappendstr(app.p, size, a.p, pos);
+    FUZZ_CHECK(r == 0 ? s == app.p && pos == static_cast<int>(s.size())
+                      : r == -1 && pos == 0 && app.p[0] == '\0');
+    r = strappend(app.p, size, b.p, static_cast<int>(b.len), pos);
+    FUZZ_CHECK(app.terminated() && (r == 0 || r == -1));
+
+    HeapText trim(first);
+    char* trimmed = strtrim(trim.p);
+    std::string tt = trimmed;
+    FUZZ_CHECK(s.find(tt) != std::string::npos);
+    if (!tt.empty()) {
+        FUZZ_CHECK(!std::strchr(" \r\n", tt.front()) && !std::strchr(" \r\n", tt.back()));
+    }
+
+    bool tail = t.size() <= s.size();
+    for (size_t i = 0; tail && i < t.size(); ++i)
+        tail = std::tolower(static_cast<unsigned char>(s[s.size() - t.size() + i])) ==
+               std::tolower(static_cast<unsigned char>(t[i]));
+    FUZZ_CHECK(exticmp(a.p, b.p) == tail);
+    size_t sep = s.find_last_of("/\\");
+    FUZZ_CHECK(pathleaf(static_cast<const char*>(a.p)) ==
+               a.p + (sep == std::string::npos ? 0 : sep + 1));
+    size_t at = s.find(t);
+    const char* after = strafter(static_cast<const char*>(a.p), b.p);
+    FUZZ_CHECK(at == std::string::npos ? after == nullptr : after == a.p + at + t.size());
+    FUZZ_CHECK(a.same(first) && b.same(second));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -224,5 +270,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     checkmask(text, control);
     checkpaths(two[0], two[1], control);
     checknulcoding(text);
+    checkprimitives(two[0], two[1], control);
     return 0;
 }
