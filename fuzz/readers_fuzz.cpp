@@ -61,6 +61,9 @@ void checksection(const std::string& text, const std::string& name) {
     // A piece of the text, never starting with a line break.
     FUZZ_CHECK(std::strstr(t.p, section) != nullptr);
     FUZZ_CHECK(section[0] != '\r' && section[0] != '\n');
+    if (std::strchr(t.p, '[') == nullptr) { // no header: the whole text
+        FUZZ_CHECK(std::strcmp(section, t.p + std::strspn(t.p, "\r\n")) == 0);
+    }
     const char* cdata = t.p;
     char* again = getsection(cdata, static_cast<const char*>(nullptr));
     FUZZ_CHECK(again != nullptr && std::strstr(t.p, again) != nullptr);
@@ -81,6 +84,7 @@ void checktags(const std::string& text, const std::string& key) {
         FUZZ_CHECK(t.same(text));
         // Decoding only shrinks, and the value is taken from the tag text.
         if (value != nullptr) FUZZ_CHECK(std::strlen(value) < t.len);
+        if (stristr(static_cast<const char*>(t.p), k.p) == nullptr) FUZZ_CHECK(value == nullptr);
         std::free(value);
     }
     aafree(table);
@@ -168,6 +172,23 @@ void checkcsv(const std::string& text, char sep) {
     FUZZ_CHECK(count == static_cast<int>(strlistcount(fields)) && count >= 1);
     FUZZ_CHECK(static_cast<size_t>(count) <= seps + 1);
     for (char** f = fields; *f; ++f) FUZZ_CHECK(std::strlen(*f) <= t.len);
+    // Without quotes a record is its pieces between separators, each with
+    // leading and trailing blanks, CRs and LFs dropped.
+    if (std::strchr(t.p, '"') == nullptr && !std::strchr(" \r\n", sep)) {
+        std::vector<std::string> want;
+        std::string piece;
+        for (size_t i = 0; i <= t.len; ++i) {
+            if (i < t.len && t.p[i] != sep) {
+                piece += t.p[i];
+                continue;
+            }
+            size_t a = piece.find_first_not_of(" \r\n"), b = piece.find_last_not_of(" \r\n");
+            want.push_back(a == std::string::npos ? "" : piece.substr(a, b - a + 1));
+            piece.clear();
+        }
+        FUZZ_CHECK(want.size() == static_cast<size_t>(count));
+        for (int i = 0; i < count; ++i) FUZZ_CHECK(want[i] == fields[i]);
+    }
     strlistfree(fields);
 }
 

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <strings.h>
 
 namespace {
@@ -68,6 +69,19 @@ void checksplit(const std::string& url) {
     const char* slash = std::strchr(rest, '/');
     FUZZ_CHECK(slash ? std::strcmp(path, slash) == 0 : std::strcmp(path, "/") == 0);
     FUZZ_CHECK(std::strstr(rest, host) != nullptr);
+    // Without brackets the host runs to the first ':' of the authority, and
+    // digits after that ':' are the port.
+    std::string authority(rest, slash ? slash - rest : std::strlen(rest));
+    if (authority.find_first_of("[]") == std::string::npos) {
+        size_t colon = authority.find(':');
+        FUZZ_CHECK(authority.substr(0, colon) == host);
+        if (colon != std::string::npos && colon + 1 < authority.size()) {
+            long want = std::strtol(authority.c_str() + colon + 1, nullptr, 10);
+            if (want >= INT_MIN && want <= INT_MAX) FUZZ_CHECK(port == want);
+        } else {
+            FUZZ_CHECK(port == (https ? 443 : 80));
+        }
+    }
     FUZZ_CHECK(std::strchr(host, '/') == nullptr);
     std::free(host);
     std::free(path);
