@@ -5,6 +5,7 @@
 #        scripts/fuzz.sh run     each target for FUZZ_SECONDS (default 60)
 #        scripts/fuzz.sh ... [target...]   only the named targets
 # Prints executions and findings per target; exits non-zero on any finding.
+# FUZZ_PARALLEL=n runs n targets at once, each on one core.
 # New inputs go to a scratch corpus in the build directory, never into the tree;
 # a failing input is kept there as crash-*/leak-*/timeout-* to be copied into
 # fuzz/corpus/<target>/ once the fault is mended.
@@ -26,7 +27,11 @@ esac
 if [ $# -gt 0 ]; then
     targets="$*"
 else
-    targets=$(cd "$root/fuzz" && ls *_fuzz.cpp | sed 's/\.cpp$//')
+    targets=""
+    for f in "$root"/fuzz/*_fuzz.cpp; do
+        f=${f##*/}
+        targets="$targets ${f%.cpp}"
+    done
 fi
 
 cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -37,26 +42,51 @@ cmake --build "$build" -j "$jobs" --target $targets >"$build/build.log" 2>&1 || 
     exit 1
 }
 
-failed=0
-for t in $targets; do
+# One target: its seeds first (a regression test of every input that ever
+# failed), then fresh inputs; -timeout and -rss_limit_mb turn a hang or a
+# blow-up into a finding. Leaves one summary line in $out/result.
+run_one() {
+    t=$1
     seeds="$root/fuzz/corpus/$t"
     work="$build/corpus/$t"
     out="$build/out/$t"
     mkdir -p "$work" "$out" "$seeds"
     log="$out/fuzz.log"
-    # The seeds first (a regression test of every input that ever failed), then
-    # fresh inputs; -timeout and -rss_limit_mb turn a hang or a blow-up into a finding.
     "$build/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 -max_len=4096 \
         -print_final_stats=1 -artifact_prefix="$out/" "$work" "$seeds" >"$log" 2>&1
     rc=$?
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-    findings=$(ls "$out" | grep -c -E '^(crash|leak|timeout|oom|slow-unit)-')
+    findings=0
+    for f in "$out"/crash-* "$out"/leak-* "$out"/timeout-* "$out"/oom-* "$out"/slow-unit-*; do
+        [ -e "$f" ] && findings=$((findings + 1))
+    done
     if [ "$rc" -ne 0 ]; then
-        failed=1
         echo "$t: FAILED after ${execs:-?} executions, $findings finding(s); see $log"
         grep -E '^(==[0-9]+==ERROR|SUMMARY|.*property does not hold)' "$log" | head -5
     else
         echo "$t: ${execs:-?} executions in ${seconds} s, $findings finding(s)"
-    fi
+    fi >"$out/result"
+    return $rc
+}
+
+# FUZZ_PARALLEL targets at a time (default 1: the machine may be shared).
+parallel=${FUZZ_PARALLEL:-1}
+rm -f "$build"/out/*/result
+# shellcheck disable=SC2086  # one word per target
+set -- $targets
+while [ $# -gt 0 ]; do
+    batch=0
+    while [ $# -gt 0 ] && [ $batch -lt "$parallel" ]; do
+        run_one "$1" &
+        batch=$((batch + 1))
+        shift
+    done
+    wait
+done
+
+failed=0
+for t in $targets; do
+    cat "$build/out/$t/result"
+    grep -q FAILED "$build/out/$t/result" && failed=1
 done
 exit $failed
