@@ -50,7 +50,11 @@ run_one() {
     seeds="$root/fuzz/corpus/$t"
     work="$build/corpus/$t"
     out="$build/out/$t"
-    mkdir -p "$work" "$out" "$seeds"
+    mkdir -p "$work" "$out/earlier" "$seeds"
+    # Findings count per run; those of earlier runs are kept aside.
+    for f in "$out"/crash-* "$out"/leak-* "$out"/timeout-* "$out"/oom-* "$out"/slow-unit-*; do
+        [ -e "$f" ] && mv "$f" "$out/earlier/"
+    done
     log="$out/fuzz.log"
     "$build/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 -max_len=4096 \
         -print_final_stats=1 -artifact_prefix="$out/" "$work" "$seeds" >"$log" 2>&1
