@@ -11,6 +11,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <strings.h>
 #include <sys/socket.h>
 
 namespace {
@@ -55,6 +56,14 @@ void checkaddress(const std::string& text) {
             unsigned char again[16];
             FUZZ_CHECK(str2ipv6addr(out.p, again) == 0 && std::memcmp(again, addr, 16) == 0);
         }
+        // The C library writes the same text in lower case, except for the
+        // dotted forms it uses when the first 96 bits are zero.
+        static const unsigned char zero96[12] = {};
+        char theirs[INET6_ADDRSTRLEN];
+        if (!ismapped(addr) && std::memcmp(addr, zero96, 12) != 0) {
+            FUZZ_CHECK(inet_ntop(AF_INET6, addr, theirs, sizeof theirs) != nullptr);
+            FUZZ_CHECK(strcasecmp(theirs, out.p) == 0);
+        }
         HeapBuf cidr(44);
         unsigned prefix = text.empty() ? 0 : static_cast<unsigned char>(text[0]) * 3u;
         int m = ipv6cidr2str(cidr.p, prefix, addr);
@@ -79,6 +88,10 @@ void checkv4range(const std::string& text) {
     uint32_t low = 1, high = 1;
     int r = str2ipv4range(t.p, &low, &high);
     FUZZ_CHECK(t.same(text));
+    struct in_addr single;
+    if (inet_pton(AF_INET, t.p, &single) == 1 && single.s_addr != INADDR_NONE) {
+        FUZZ_CHECK(r == 0 && low == ntohl(single.s_addr) && high == low);
+    }
     if (r != 0) {
         FUZZ_CHECK(r == -1 && low == 0 && high == 0);
         FUZZ_CHECK(!ipv4match(t.p, 0) && !ipv4match(t.p, 0x0A000001));
