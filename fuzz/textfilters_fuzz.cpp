@@ -1,7 +1,8 @@
 // Fuzz target: character-class tests, in-place filters, quote removal and
 // doubling, backslash and entity escaping, data masking, path splitting and
-// joining, common names of distinguished names, the NUL-free byte coding and
-// the bounded copies and trims of the string primitives.
+// joining, common names of distinguished names, the NUL-free byte coding, the
+// Internet checksum, common leading bits, and the bounded copies and trims of
+// the string primitives.
 // Input: a control byte (buffer sizes, mask type, quote), then the text; a
 // 0x01 byte splits it into two texts where a routine takes two.
 // Properties: outputs stay within exactly-sized buffers; failures leave the
@@ -225,6 +226,21 @@ void checknulcoding(const std::string& bytes) {
     int k = nulescape(bytes.data(), n, part.p, part.size);
     FUZZ_CHECK(part.terminated() && k == static_cast<int>(std::strlen(part.p)));
     FUZZ_CHECK(std::strncmp(part.p, out.p, k) == 0);
+
+    // An even run followed by its own checksum sums to zero.
+    int even = n & ~1;
+    HeapBuf sealed(even + 2);
+    std::memcpy(sealed.p, bytes.data(), even);
+    uint16_t sum = inetchecksum(sealed.p, even);
+    std::memcpy(sealed.p + even, &sum, 2);
+    FUZZ_CHECK(inetchecksum(sealed.p, even + 2) == 0);
+
+    // Equal leading bits of the two halves, bit by bit.
+    int half = n / 2, same = 0;
+    const uint8_t* a = reinterpret_cast<const uint8_t*>(bytes.data());
+    while (same < 8 * half && ((a[same / 8] ^ a[half + same / 8]) & (0x80 >> same % 8)) == 0)
+        ++same;
+    FUZZ_CHECK(commonbits(a, a + half, half) == same);
 }
 
 // The bounded copies and the in-place trims of the string primitives.
