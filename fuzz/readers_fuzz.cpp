@@ -133,7 +133,8 @@ bool tagvalue(const std::string& html, const std::string& key, std::string& valu
     while (p < html.size() && blank(html[p])) ++p;
     size_t end = p;
     if (p < html.size() && (html[p] == '"' || html[p] == '\'')) {
-        end = html.find(html[p], ++p);
+        char quote = html[p++];
+        end = html.find(quote, p);
         if (end == std::string::npos) end = html.size();
     } else {
         while (end < html.size() && !blank(html[end])) ++end;
