@@ -91,18 +91,19 @@ void checkwriters(uint64_t u) {
     }
 }
 
-// Size and rate texts: values in 0..1e18 fit NUMTEXT_SIZE plus the suffix.
+// Size and rate texts: values in 0..1e18 fit NUMTEXT_SIZE, plus the suffix
+// when one is given.
 void checkquantity(double v, const std::string& suffix, bool nullsuffix) {
     if (!(v >= 0 && v <= 1e18) && !std::isnan(v)) return;
     HeapText sfx(suffix);
     const char* sp = nullsuffix ? nullptr : sfx.p;
-    size_t extra = nullsuffix ? 2 : sfx.len; // "/s" is the longer default
-    HeapBuf a(NUMTEXT_SIZE + static_cast<int>(extra));
+    int extra = nullsuffix ? 0 : static_cast<int>(sfx.len);
+    HeapBuf a(NUMTEXT_SIZE + extra);
     int n = size2str(a.p, sp, v);
-    FUZZ_CHECK(n == static_cast<int>(std::strlen(a.p)) && n <= 11 + static_cast<int>(extra));
-    HeapBuf b(NUMTEXT_SIZE + static_cast<int>(extra));
+    FUZZ_CHECK(n == static_cast<int>(std::strlen(a.p)) && n <= 11 + extra);
+    HeapBuf b(NUMTEXT_SIZE + extra);
     int m = bitrate2str(b.p, sp, v);
-    FUZZ_CHECK(m == static_cast<int>(std::strlen(b.p)) && m <= 22 + static_cast<int>(extra));
+    FUZZ_CHECK(m == static_cast<int>(std::strlen(b.p)) && m <= 22 + (nullsuffix ? 2 : extra));
     FUZZ_CHECK(sfx.same(suffix));
 }
 

@@ -31,9 +31,9 @@ int quotedupnew(const char* text, char*& out);
 // ---- Number and size formatting ----
 
 // No buffer size is passed to the three routines below. A buffer of
-// NUMTEXT_SIZE bytes holds any secs2str text; NUMTEXT_SIZE + strlen(suffix)
-// bytes hold any size2str or bitrate2str text of a value in 0..1e18 (or NaN).
-// Larger and negative values can give longer texts.
+// NUMTEXT_SIZE bytes holds any secs2str text, and any size2str or bitrate2str
+// text of a value in 0..1e18 (or NaN) with the default suffix; with another
+// suffix add strlen(suffix). Larger and negative values can give longer texts.
 constexpr int NUMTEXT_SIZE = 29;
 
 // Byte count with a decimal unit (bytes, KB .. PB), then suffix (null = "").
