@@ -10,6 +10,8 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+// Optional set-up of a target, as libFuzzer calls it.
+extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
 
 namespace {
 
@@ -32,6 +34,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s CORPUS-DIRECTORY\n", argv[0]);
         return 2;
     }
+    if (LLVMFuzzerInitialize != nullptr) LLVMFuzzerInitialize(&argc, &argv);
     DIR* dir = opendir(argv[1]);
     if (dir == nullptr) {
         std::perror(argv[1]);
