@@ -16,6 +16,7 @@
 namespace {
 
 const char* const kSpaceLike = " -_.\r";
+const char kEscaped[] = "\"&<>";
 const char* const kEntities[] = {"&quot;", "&amp;", "&lt;", "&gt;"};
 
 // Every entry of a table: key and value texts.
@@ -196,8 +197,8 @@ void checkentities(const std::string& text, uint8_t control) {
         htmlescapebuf(t.p, part.p, part.size);
         size_t n = std::strlen(part.p), fits = 0, boundary = 0;
         for (size_t i = 0; i < t.len; ++i) {
-            const char* c = std::strchr("\"&<>", t.p[i]);
-            boundary += c ? std::strlen(kEntities[c - "\"&<>"]) : 1;
+            const char* c = std::strchr(kEscaped, t.p[i]);
+            boundary += c ? std::strlen(kEntities[c - kEscaped]) : 1;
             if (boundary < static_cast<size_t>(part.size))
                 fits = boundary;
             else
