@@ -151,8 +151,8 @@ void checkhex(const std::string& text, uint8_t control) {
                       : r == -1 && outlen == 0 && whole.same(text));
 }
 
-// The positional alphabets hold '-' and '_', so only plain decimal text is
-// compared with strtod, and only with few enough digits to be exact.
+// Text of digits, blanks, signs and '.' only: where it parses, few enough
+// digits (15) make both readings exact up to one rounding, so they must agree.
 bool plaindecimal(const char* t, int& ndigits) {
     ndigits = 0;
     for (const char* c = t; *c; ++c) {
