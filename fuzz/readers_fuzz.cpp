@@ -248,6 +248,66 @@ void checksearch(const std::string& text, const std::string& needle) {
     FUZZ_CHECK(!outsidequotes(t.p, t.p + t.len));
 }
 
+bool csvblank(char c) {
+    return c == ' ' || c == '\r' || c == '\n';
+}
+
+// The record rules: blanks around fields dropped, a separator between fields
+// an empty field, a quoted field up to its closing quote with "" for a quote
+// and any text after the closing quote appended, and a separator at the end
+// one more empty field.
+std::vector<std::string> wantcsv(const std::string& t, char sep) {
+    std::vector<std::string> fields;
+    size_t i = 0, n = t.size();
+    bool afterseparator = false;
+    for (;;) {
+        while (i < n && csvblank(t[i])) ++i;
+        if (i >= n) {
+            if (afterseparator) fields.emplace_back();
+            break;
+        }
+        if (t[i] == sep) {
+            fields.emplace_back();
+            afterseparator = true;
+            ++i;
+            continue;
+        }
+        std::string value;
+        size_t end;
+        if (t[i] == '"') {
+            for (++i; i < n; ++i) {
+                if (t[i] == '"' && i + 1 < n && t[i + 1] == '"') {
+                    value += '"';
+                    ++i;
+                } else if (t[i] == '"') {
+                    break;
+                } else {
+                    value += t[i];
+                }
+            }
+            end = std::min(t.find(sep, i), n);
+            if (i < n) {
+                // From the closing quote to the last non-blank before the field's end.
+                size_t last = t.find_last_not_of(" \r\n", end - 1);
+                std::string tail = last > i ? t.substr(i, last + 1 - i) : "";
+                for (size_t k = 0; k < tail.size(); ++k) {
+                    value += tail[k];
+                    if (tail[k] == '"' && k + 1 < tail.size() && tail[k + 1] == '"') ++k;
+                }
+            }
+        } else {
+            end = std::min(t.find(sep, i), n);
+            size_t last = t.find_last_not_of(" \r\n", end - 1);
+            value = t.substr(i, last + 1 - i);
+        }
+        fields.push_back(value);
+        if (end >= n) break;
+        i = end + 1;
+        afterseparator = true;
+    }
+    return fields;
+}
+
 void checkcsv(const std::string& text, char sep) {
     HeapText t(text);
     const char separator[2] = {sep, '\0'};
@@ -263,20 +323,8 @@ void checkcsv(const std::string& text, char sep) {
     FUZZ_CHECK(count == static_cast<int>(strlistcount(fields)) && count >= 1);
     FUZZ_CHECK(static_cast<size_t>(count) <= seps + 1);
     for (char** f = fields; *f; ++f) FUZZ_CHECK(std::strlen(*f) <= t.len);
-    // Without quotes a record is its pieces between separators, each with
-    // leading and trailing blanks, CRs and LFs dropped.
-    if (std::strchr(t.p, '"') == nullptr && !std::strchr(" \r\n", sep)) {
-        std::vector<std::string> want;
-        std::string piece;
-        for (size_t i = 0; i <= t.len; ++i) {
-            if (i < t.len && t.p[i] != sep) {
-                piece += t.p[i];
-                continue;
-            }
-            size_t a = piece.find_first_not_of(" \r\n"), b = piece.find_last_not_of(" \r\n");
-            want.push_back(a == std::string::npos ? "" : piece.substr(a, b - a + 1));
-            piece.clear();
-        }
+    if (!std::strchr(" \r\n\"", sep)) {
+        std::vector<std::string> want = wantcsv(t.p, sep);
         FUZZ_CHECK(want.size() == static_cast<size_t>(count));
         for (int i = 0; i < count; ++i) FUZZ_CHECK(want[i] == fields[i]);
     }
