@@ -8,6 +8,7 @@
 
 #include "fuzzing.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace {
@@ -52,6 +53,90 @@ std::string unjson(const char* s) {
     return out;
 }
 
+enum Kind { PLAIN, HTML, JSON, QUERY };
+
+std::string escaped(Kind kind, const std::string& value) {
+    std::string out;
+    for (unsigned char c : value) {
+        if (kind == HTML && std::strchr("\"&<>", c) && c) {
+            out += c == '"' ? "&quot;" : c == '&' ? "&amp;" : c == '<' ? "&lt;" : "&gt;";
+        } else if (kind == JSON && c && std::strchr("\b\t\n\f\r", c)) {
+            out += '\\';
+            out += "btnfr"[std::strchr("\b\t\n\f\r", c) - "\b\t\n\f\r"];
+        } else if (kind == JSON && c && std::strchr("\"/\\", c)) {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (kind == JSON && c < 0x20) {
+            char u[8];
+            std::snprintf(u, sizeof u, "\\u%04x", c);
+            out += u;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+// The substitution rules over a template: '$', a mode character ('.' plain;
+// '\'' or '-' query), the longest run of name characters, the replacement,
+// then the character that ended the name copied as it is.
+std::string wantsub(Kind kind, const std::string& t, aaContext* table) {
+    std::string out;
+    size_t linestart = 0; // just past the last line break copied from the template
+    size_t i = 0;
+    auto copy = [&](char c) {
+        out += c;
+        if (c == '\r' || c == '\n') linestart = out.size();
+    };
+    while (i < t.size()) {
+        if (t[i] != '$') {
+            copy(t[i++]);
+            continue;
+        }
+        ++i;
+        char mode = 0;
+        if (i < t.size() &&
+            ((kind == PLAIN && t[i] == '.') || (kind == QUERY && (t[i] == '\'' || t[i] == '-'))))
+            mode = t[i++];
+        size_t start = i;
+        while (i < t.size() &&
+               (std::isalnum(static_cast<unsigned char>(t[i])) || (kind == PLAIN && t[i] == '_')))
+            ++i;
+        std::string name = t.substr(start, i - start);
+        const char* value = static_cast<const char*>(aaget(table, name.c_str()));
+        if (kind == QUERY) {
+            if (value == nullptr && mode == '-') {
+                out.resize(linestart);
+                size_t lf = t.find('\n', i);
+                i = lf == std::string::npos ? t.size() : lf;
+                continue;
+            }
+            if (value == nullptr)
+                out += "NULL";
+            else if (mode == '\'') {
+                out += '\'';
+                for (const char* c = value; *c; ++c) out += *c == '\'' ? "''" : std::string(1, *c);
+                out += '\'';
+            } else {
+                out += isnumeric(value) ? value : "NULL";
+            }
+        } else if (value == nullptr) {
+            if (mode != '.') out += "$" + name;
+        } else if (kind == PLAIN) {
+            bool guard = !out.empty() && out.back() == '"';
+            std::string v = value;
+            if (guard)
+                for (char& c : v)
+                    if (c == '"' || c == '\\') c = ' ';
+            out += v;
+        } else {
+            out += escaped(kind, value);
+        }
+        if (i < t.size() && t[i] != '$') copy(t[i++]);
+    }
+    return out;
+}
+
 using Substitution = char* (*)(char*, aaContext*);
 const Substitution kRoutines[] = {keysub, htmlkeysub, jsonkeysub, querykeysub};
 
@@ -62,8 +147,16 @@ void checktemplate(const std::string& text, aaContext* exact, aaContext* nocase)
     bool hasupper = false;
     for (size_t i = 0; i < t.len; ++i)
         hasupper = hasupper || std::isupper(static_cast<unsigned char>(t.p[i]));
-    for (Substitution sub : kRoutines) {
+    // Names past 63 characters may be looked up by a prefix.
+    size_t run = 0, longest = 0;
+    for (size_t i = 0; i < t.len; ++i) {
+        run = std::isalnum(static_cast<unsigned char>(t.p[i])) || t.p[i] == '_' ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    for (Kind kind : {PLAIN, HTML, JSON, QUERY}) {
+        Substitution sub = kRoutines[kind];
         char* a = sub(t.p, exact);
+        if (a != nullptr && longest <= 63) FUZZ_CHECK(wantsub(kind, t.p, exact) == a);
         char* b = sub(t.p, nocase);
         char* c = sub(t.p, nullptr);
         FUZZ_CHECK(a && b && c && t.same(text));
