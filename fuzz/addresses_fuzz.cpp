@@ -8,6 +8,7 @@
 #include "fuzzing.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -83,6 +84,119 @@ void checkaddress(const std::string& text) {
     }
 }
 
+// The pattern as the parsers see it: without spaces and tabs, and refused
+// (empty) when longer than maxlen, as no valid pattern is.
+std::string cleaned(const std::string& text, size_t maxlen) {
+    std::string s = ctext(text);
+    s.erase(std::remove_if(s.begin(), s.end(), [](char c) { return c == ' ' || c == '\t'; }),
+            s.end());
+    return s.size() <= maxlen ? s : "";
+}
+
+// The lenient dotted forms ("10.1" is 10.0.0.1), 255.255.255.255 included,
+// and nothing after a blank.
+bool v4value(const std::string& text, uint32_t& value) {
+    in_addr a;
+    for (char c : text)
+        if (std::isspace(static_cast<unsigned char>(c))) return false;
+    if (inet_aton(text.c_str(), &a) == 0) return false;
+    value = ntohl(a.s_addr);
+    return true;
+}
+
+// IPv4 pattern rules, in order: the whole space, a network with its prefix
+// (no host bits), a range of two addresses, one wildcard group, one address.
+bool v4rules(const std::string& text, uint32_t& low, uint32_t& high) {
+    std::string s = cleaned(text, 63);
+    low = high = 0;
+    if (strblank(s.c_str())) return false;
+    if (s == "*" || s == "*.*.*.*" || s == "0.0.0.0/0") {
+        high = 0xFFFFFFFF;
+        return true;
+    }
+    size_t slash = s.find('/'), dash = s.find('-'), star = s.find('*');
+    if (slash != std::string::npos) {
+        uint32_t a;
+        long n = std::strtol(s.c_str() + slash + 1, nullptr, 10);
+        if (!v4value(s.substr(0, slash), a) || n < 0 || n > 32) return false;
+        uint32_t hostbits = n == 0 ? 0xFFFFFFFF : (1u << (32 - n)) - 1;
+        if (n == 32) hostbits = 0;
+        if (a & hostbits) return false;
+        low = a;
+        high = a | hostbits;
+    } else if (dash != std::string::npos) {
+        if (!v4value(s.substr(0, dash), low) || !v4value(s.substr(dash + 1), high)) {
+            low = high = 0;
+            return false;
+        }
+    } else if (star != std::string::npos) {
+        const char* groups[] = {".*.*.*", ".*.*", ".*"};
+        const char* zeros[] = {".0.0.0", ".0.0", ".0"};
+        const uint32_t hostbits[] = {0xFFFFFF, 0xFFFF, 0xFF};
+        int g = 0;
+        while (g < 3 && s.find(groups[g]) == std::string::npos) ++g;
+        if (g == 3) return false;
+        std::string base = s.substr(0, s.find(groups[g])) + zeros[g];
+        if (!v4value(base, low)) return false;
+        high = low | hostbits[g];
+    } else {
+        if (!v4value(s, low)) return false;
+        high = low;
+    }
+    if (high < low) std::swap(low, high);
+    return true;
+}
+
+bool wantv4range(const std::string& text, uint32_t& low, uint32_t& high) {
+    if (v4rules(text, low, high)) return true;
+    low = high = 0;
+    return false;
+}
+
+// IPv6 pattern rules, in order: "::" for everything, an address with an
+// optional prefix (no bits past it), a range of two addresses.
+bool wantv6range(const std::string& text, unsigned char* low, unsigned char* high) {
+    std::string s = cleaned(text, 127);
+    std::memset(low, 0, 16);
+    std::memset(high, 0, 16);
+    if (strblank(s.c_str())) return false;
+    if (s == "::") {
+        std::memset(high, 0xFF, 16);
+        return true;
+    }
+    size_t slash = s.find('/');
+    unsigned long n = 128;
+    if (slash != std::string::npos) n = std::strtol(s.c_str() + slash + 1, nullptr, 10);
+    unsigned char a[16];
+    if (n <= 128 && str2ipv6addr(s.substr(0, slash).c_str(), a) == 0) {
+        for (int bit = 0; bit < 128; ++bit) {
+            bool set = a[bit / 8] & (0x80 >> bit % 8);
+            if (bit >= static_cast<int>(n) && set) {
+                std::memset(high, 0, 16);
+                return false;
+            }
+            if (bit < static_cast<int>(n) ? set : true) high[bit / 8] |= 0x80 >> bit % 8;
+        }
+        std::memcpy(low, a, 16);
+        return true;
+    }
+    size_t dash = s.find('-');
+    if (dash == std::string::npos) return false;
+    if (str2ipv6addr(s.substr(0, dash).c_str(), low) != 0 ||
+        str2ipv6addr(s.substr(dash + 1).c_str(), high) != 0) {
+        std::memset(low, 0, 16);
+        std::memset(high, 0, 16);
+        return false;
+    }
+    if (std::memcmp(high, low, 16) < 0) {
+        unsigned char t[16];
+        std::memcpy(t, low, 16);
+        std::memcpy(low, high, 16);
+        std::memcpy(high, t, 16);
+    }
+    return true;
+}
+
 void checkv4range(const std::string& text) {
     HeapText t(text);
     uint32_t low = 1, high = 1;
@@ -92,6 +206,9 @@ void checkv4range(const std::string& text) {
     if (inet_pton(AF_INET, t.p, &single) == 1 && single.s_addr != INADDR_NONE) {
         FUZZ_CHECK(r == 0 && low == ntohl(single.s_addr) && high == low);
     }
+    uint32_t wantlow, wanthigh;
+    bool ok = wantv4range(text, wantlow, wanthigh);
+    FUZZ_CHECK(ok == (r == 0) && low == wantlow && high == wanthigh);
     if (r != 0) {
         FUZZ_CHECK(r == -1 && low == 0 && high == 0);
         FUZZ_CHECK(!ipv4match(t.p, 0) && !ipv4match(t.p, 0x0A000001));
@@ -110,6 +227,10 @@ void checkv6range(const std::string& text) {
     std::memset(high, 1, 16);
     int r = str2ipv6range(t.p, low, high);
     FUZZ_CHECK(t.same(text));
+    unsigned char wantlow[16], wanthigh[16];
+    bool ok = wantv6range(text, wantlow, wanthigh);
+    FUZZ_CHECK(ok == (r == 0) && std::memcmp(low, wantlow, 16) == 0 &&
+               std::memcmp(high, wanthigh, 16) == 0);
     if (r != 0) {
         FUZZ_CHECK(r == -1 && allzero(low, 16) && allzero(high, 16));
         FUZZ_CHECK(!ipv6match(t.p, low));
