@@ -19,13 +19,15 @@
     std::abort();
 }
 
-// A NUL-terminated heap block of exactly the text's length plus one.
+// A NUL-terminated heap block of exactly the text's length plus one; the text
+// ends at the input's first NUL, so nothing readable lies past the terminator.
 struct HeapText {
     char* p;
     size_t len;
-    explicit HeapText(const std::string& s) : p(static_cast<char*>(std::malloc(s.size() + 1))) {
-        std::memcpy(p, s.c_str(), s.size() + 1);
-        len = std::strlen(p);
+    explicit HeapText(const std::string& s)
+        : p(static_cast<char*>(std::malloc(std::strlen(s.c_str()) + 1))),
+          len(std::strlen(s.c_str())) {
+        std::memcpy(p, s.c_str(), len + 1);
     }
     HeapText(const HeapText&) = delete;
     HeapText& operator=(const HeapText&) = delete;
