@@ -333,9 +333,31 @@ void checkcsv(const std::string& text, char sep) {
 
 void checklists(const std::string& text, const std::string& delimiters) {
     HeapText t(text), d(delimiters);
+    // One entry per distinct trimmed token, letter case ignored, keyed by itself.
+    std::vector<std::string> tokens;
+    {
+        std::string rest = t.p;
+        size_t at = 0;
+        while ((at = rest.find_first_not_of(d.p, at)) != std::string::npos) {
+            size_t end = rest.find_first_of(d.p, at);
+            std::string token = rest.substr(at, end == std::string::npos ? end : end - at);
+            size_t a = token.find_first_not_of(" \r\n"), b = token.find_last_not_of(" \r\n");
+            std::string folded = a == std::string::npos ? "" : token.substr(a, b - a + 1);
+            for (char& c : folded) c = charlower(c);
+            if (std::find(tokens.begin(), tokens.end(), folded) == tokens.end())
+                tokens.push_back(folded);
+            if (end == std::string::npos) break;
+            at = end;
+        }
+    }
     aaContext* set = list2aa(d.p, t.p);
-    FUZZ_CHECK(set != nullptr);
-    for (auto& e : entries(set)) FUZZ_CHECK(e.first == e.second);
+    FUZZ_CHECK(set != nullptr && aacount(set) == static_cast<int>(tokens.size()));
+    for (auto& e : entries(set)) {
+        FUZZ_CHECK(e.first == e.second);
+        std::string folded = e.first;
+        for (char& c : folded) c = charlower(c);
+        FUZZ_CHECK(std::find(tokens.begin(), tokens.end(), folded) != tokens.end());
+    }
     aafree(set);
 
     HeapText tmpl(text);
@@ -350,11 +372,12 @@ void checklists(const std::string& text, const std::string& delimiters) {
     }
     aafree(keys);
 
-    char** groups = regexgroups(t.p);
-    FUZZ_CHECK(groups != nullptr && strlistcount(groups) <= 400);
+    HeapText pattern(text); // list2aa cut t up
+    char** groups = regexgroups(pattern.p);
+    FUZZ_CHECK(groups != nullptr && strlistcount(groups) <= 400 && pattern.same(text));
     for (char** g = groups; *g; ++g) {
         FUZZ_CHECK(**g != '\0');
-        FUZZ_CHECK(std::strstr(t.p, (std::string("(?<") + *g + ">").c_str()) != nullptr);
+        FUZZ_CHECK(std::strstr(pattern.p, (std::string("(?<") + *g + ">").c_str()) != nullptr);
     }
     strlistfree(groups);
 }
