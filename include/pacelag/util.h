@@ -6,18 +6,20 @@
 // releases it with free(). A null pointer where a routine needs one is a
 // programming error and stops the process.
 //
-// The declarations are grouped by subsystem in the headers below.
+// The declarations are grouped by subject, one header each; the sources and
+// unit tests of a subject sit in folders of the same name (src/util/net/,
+// tests/unit/net/ for net.h).
 #pragma once
 
-#include "pacelag/util/sys.h"      // error texts, socket, sleep and clock helpers
-#include "pacelag/util/threads.h"  // threads, events and the random source
-#include "pacelag/util/assoc.h"    // aaContext and the command-line builder
-#include "pacelag/util/builders.h" // INI text and the other builders
-#include "pacelag/util/strings.h"  // string primitives
-#include "pacelag/util/text.h"     // digit texts, character classes, escaping, masking
-#include "pacelag/util/numeric.h"  // numeric and bit routines, paths, value parsing
-#include "pacelag/util/html.h"     // HTML attribute values and entities
-#include "pacelag/util/keysub.h"   // template substitution, number formatting, rounding
-#include "pacelag/util/net.h"      // IPv6/IPv4 addresses, socket addresses, URLs, ranges
-#include "pacelag/util/datetime.h" // local time, calendar steps, date texts
-#include "pacelag/util/files.h"    // whole files, file search and paths
+#include "pacelag/util/sys.h"       // system: error texts, sockets, sleeping, clocks
+#include "pacelag/util/threads.h"   // threads, events and the random source
+#include "pacelag/util/assoc.h"     // aaContext hash tables, key hashes, the command-line table
+#include "pacelag/util/builders.h"  // tables and lists read from INI, HTML, CSV and other texts
+#include "pacelag/util/strings.h"   // string primitives: copies, edits, case, search, heap slots
+#include "pacelag/util/text.h"      // character classes, filters, quoting, escaping, masking
+#include "pacelag/util/numbers.h"   // number parsing, digit texts, formatting, rounding, bits
+#include "pacelag/util/net.h"       // addresses, socket addresses, URLs, ranges, checksum
+#include "pacelag/util/datetime.h"  // local time, calendar, date texts
+#include "pacelag/util/files.h"     // whole files, file search, paths and names
+#include "pacelag/util/html.h"      // HTML attribute values, entities and escaping
+#include "pacelag/util/templates.h" // '$name' template substitution

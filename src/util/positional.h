@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+inline constexpr char decimaldigits[] = "0123456789";
+
 // Magnitude as unsigned, exact for the most negative value too.
 inline uint64_t magnitude64(int64_t value) {
     return value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);

@@ -30,6 +30,7 @@ class Tool {
     // a signal, -2 on timeout (the process then keeps running).
     int waitexit(int timeoutms = kShortWaitMs);
     bool running();
+    pid_t pid() const { return pid_; }
 
   private:
     void readpending(int timeoutms);

@@ -9,9 +9,11 @@
 #include <string>
 
 // A zone without daylight saving, one with a half-hour offset, one west of
-// UTC, and one with a half-hour daylight-saving shift.
-static const char* const kZones[] = {"UTC", "Europe/Berlin", "America/New_York", "Asia/Kolkata",
-                                     "Australia/Lord_Howe"};
+// UTC, one with a half-hour daylight-saving shift, two that flag summer time
+// as standard and winter time as daylight saving, and one that skipped a day.
+static const char* const kZones[] = {
+    "UTC",           "Europe/Berlin",     "America/New_York", "Asia/Kolkata", "Australia/Lord_Howe",
+    "Europe/Dublin", "Africa/Casablanca", "Pacific/Apia"};
 
 // Sets TZ for the scope and restores the previous value afterwards.
 class Zone {

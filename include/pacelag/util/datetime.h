@@ -1,7 +1,8 @@
 // Part of pacelag/util.h: local time and calendar steps, date texts, calendar
-// differences and periods. Time values are seconds since the epoch; everything
-// works in the process's local time zone unless UTC is named. -1 is the failure
-// result of every routine here that returns a time value.
+// differences and periods, month lengths and day numbers. Time values are
+// seconds since the epoch; everything works in the process's local time zone
+// unless UTC is named. -1 is the failure result of every routine here that
+// returns a time value.
 #pragma once
 
 #include <cstdint>
@@ -72,6 +73,11 @@ inline int64_t timestring(const char* text) {
 }
 
 // ---- Calendar differences and periods ----
+
+// Days in the month of date (tm_mon 0..11, tm_year from 1900); -1 for a bad month.
+int monthdays(const struct tm* date);
+// Rata Die day count of a proleptic Gregorian date (month 1..12); 1 Jan 1 is day 1.
+int daynumber(int year, int month, int day);
 
 // Whole local calendar days from a's date to b's date; -1 with days 0.
 int daysbetween(int64_t a, int64_t b, int& days);

@@ -1,5 +1,5 @@
 // Part of pacelag/util.h: whole-file reads and writes, questions about a path,
-// directory search by pattern and path-name composition.
+// directory search by pattern, and path and name parts.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +22,7 @@ bool isdir(const char* path);
 // Last modification time in seconds; -1 for a blank path or a failed stat.
 int64_t filemtime(const char* path);
 
-// ---- File search and paths ('/' and '\' both separate; 'C:' is absolute) ----
+// ---- File search ----
 
 // Regular files of one directory whose names match a shell pattern, ignoring
 // case: key = path (owned), value = bare name (owned). The pattern is a
@@ -30,6 +30,9 @@ int64_t filemtime(const char* path);
 // in ".". An unreadable directory gives an empty table; null only when memory
 // runs out.
 aaContext* filesearch(const char* filepattern);
+
+// ---- Paths ('/' and '\' both separate; 'C:' is absolute) ----
+
 // dir joined with name; name alone when it is absolute or dir is null/empty.
 char* fullpath(const char* dir, const char* name);
 // file placed in the directory part of base (up to its last separator).
@@ -41,3 +44,19 @@ char* relname(const char* path);
 int extreplace(char* filename, const char* ext);
 // Case-sensitive: filename ends in extension.
 bool extcmp(const char* filename, const char* extension);
+// filename ends in extension, ignoring ASCII case.
+bool exticmp(const char* filename, const char* extension);
+// The part after the last '/' or '\'.
+const char* pathleaf(const char* path);
+char* pathleaf(char* path);
+
+// Splits path at its last '/' or '\' into dir and file (either may be null;
+// each given one is emptied first). 0 when every given part fit, else -1; the
+// file part is filled first.
+int splitpath(const char* path, char* dir, int dirsize, char* file, int filesize);
+// dir + '/' + name with '\' turned into '/'; a blank dir copies name as is.
+// 0, or -1 with dst untouched (blank name, or too long counting the '/').
+int pathjoin(const char* dir, const char* name, char* dst, int dstsize);
+// Copies the CN value of a distinguished name ("/C=XX/CN=x" or "CN=x, O=y").
+// 1 when found and copied whole, otherwise 0 with dst untouched.
+int dn2cn(const char* dn, char* dst, int dstsize);

@@ -1,5 +1,5 @@
 // Part of pacelag/util.h: attribute values of simple HTML tag text, the few
-// character entities they carry, HTML escaping and case-insensitive search.
+// character entities they carry, and HTML escaping.
 #pragma once
 
 #include <cstddef>
@@ -27,16 +27,3 @@ int htmlunescape(char* text);
 // entity starting inside the run is matched even if it reaches past len, so
 // src must be NUL-terminated; the run also ends at a NUL.
 char* htmlunescapen(const char* src, int len);
-
-// ---- Search ----
-
-// First occurrence of needle ignoring ASCII case (overlaps found); text itself
-// for an empty needle, null when none.
-const char* stristr(const char* text, const char* needle);
-char* stristr(char* text, const char* needle);
-// As stristr, but just past the occurrence.
-const char* stristrend(const char* text, const char* needle);
-char* stristrend(char* text, const char* needle);
-// True when the double quotes from start up to and including *pos are even in
-// number; false when pos is before start or at or past the end of the text.
-bool outsidequotes(const char* start, const char* pos);

@@ -1,5 +1,6 @@
-// Part of pacelag/util.h: IPv6 and IPv4 address texts, socket addresses and
-// the address record, URLs, and address patterns and ranges.
+// Part of pacelag/util.h: IPv6 and IPv4 address texts, 16-byte address values,
+// MAC address texts, socket addresses and the address record, URLs, address
+// patterns and ranges, and the Internet checksum.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +18,32 @@ int str2ipv6addr(const char* text, unsigned char addr[16]);
 int ipv6addr2str(char* buf, const unsigned char addr[16]);
 // ipv6addr2str, '/', then the low 8 bits of prefix in decimal. buf holds 44 bytes.
 int ipv6cidr2str(char* buf, unsigned prefix, const unsigned char addr[16]);
+
+// Host-order IPv4 value (first octet in the top byte) to dotted quad. buf
+// holds 16 bytes. Returns the number of characters written.
+int ipv4num2str(char* buf, uint32_t value);
+
+// ---- Address values ----
+
+// 128-bit values as two host-order words, the first the more significant.
+bool u128inrange(const uint64_t* low, const uint64_t* high, const uint64_t* value);
+// low <= value <= high for 16-byte network-order values.
+bool ip6rangehas(const uint8_t* low, const uint8_t* high, const uint8_t* value);
+// Reverses the byte order of each 8-byte half of 16 bytes in place: network
+// order to the two host-order words above and back.
+void swap128(void* value);
+// ::ffff:a.b.c.d with ipv4 stored as its four bytes in memory (network) order.
+void ip4mapped(uint32_t ipv4, uint8_t* out);
+// The stored IPv4 value of a mapped address, 0 for any other address.
+uint32_t ip4unmap(const uint8_t* address);
+
+// ---- MAC addresses ----
+
+// "xx:xx:xx:xx:xx:xx" (':' or '-' each), "xxxx.xxxx.xxxx" or twelve hex digits.
+// False for null.
+bool ismacaddr(const char* text);
+// Same twelve hex digits ignoring case and the separators '-', '.', ':'.
+bool macequal(const char* a, const char* b);
 
 // ---- Socket addresses and the address record ----
 
@@ -53,6 +80,10 @@ int urlpathname(char* dsturl, int dstlen, const char* url, const char* path, con
 // Splits an absolute http or https URL. 0 with *host and *path newly
 // allocated (free them), or -1 with both null. url is left unchanged.
 int urlsplit(char* url, int* port, char** host, char** path);
+// New text in URL form encoding (space as '+', %XX for other bytes than
+// letters, digits and - . _ ~). Null and outlen 0 when memory runs out.
+char* urlencode(const char* text, int& outlen);
+char* urlencodestr(const char* text);
 // Percent-decodes in place ('+' becomes a space); returns the new length.
 unsigned urldecode(char* text);
 // The byte of two hexadecimal digits; a space when either is not one.
@@ -76,3 +107,9 @@ bool ipv6match(const char* pattern, const unsigned char addr[16]);
 // IPv6 when the pattern holds a ':', IPv4 otherwise. family is AF_INET or
 // AF_INET6, or -1 with both records zero when the pattern fails.
 int str2iprange(const char* pattern, ipvn* low, ipvn* high, int* family);
+
+// ---- Checksum ----
+
+// Internet checksum (RFC 1071) over host-order 16-bit words, in the byte
+// order of those words. 0xFFFF for an empty run.
+uint16_t inetchecksum(const void* data, int len);

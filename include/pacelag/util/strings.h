@@ -23,19 +23,8 @@ void stripcrlf(char* text);
 // Replaces every `from` by `to` in place.
 char* strsub(char* text, char from, char to);
 
-// Only '0'..'9', ' ', '-', '.', '_' (the empty text included).
-bool alldigits(const char* text);
-// filename ends in extension, ignoring ASCII case.
-bool exticmp(const char* filename, const char* extension);
-// "0", "no", "off", "false" in any case.
-bool isfalseword(const char* text);
-
 char charupper(char ch);
 char charlower(char ch);
-
-// The part after the last '/' or '\'.
-const char* pathleaf(const char* path);
-char* pathleaf(char* path);
 
 // Entries before the terminating null pointer of a list of texts.
 uint32_t strlistcount(const char* const* list);
@@ -43,6 +32,13 @@ uint32_t strlistcount(const char* const* list);
 // Just past the first occurrence of pattern, or null.
 const char* strafter(const char* text, const char* pattern);
 char* strafter(char* text, const char* pattern);
+// First occurrence of needle ignoring ASCII case (overlaps found); text itself
+// for an empty needle, null when none.
+const char* stristr(const char* text, const char* needle);
+char* stristr(char* text, const char* needle);
+// As stristr, but just past the occurrence.
+const char* stristrend(const char* text, const char* needle);
+char* stristrend(char* text, const char* needle);
 
 // Keeps *slot holding a heap copy of value (null value empties the slot).
 // -1 when the copy cannot be made; the slot then keeps its old text.
@@ -54,12 +50,3 @@ template <typename T> inline void ptrmove(T*& from, T*& to) {
     from = nullptr;
     if (old != to) std::free(old);
 }
-
-// Decimal texts; buffers must hold 12, 11, 21, 21 and 16 bytes respectively.
-// Each returns the number of characters written.
-int int2str(char* buf, int32_t value);
-int uint2str(char* buf, uint32_t value);
-int long2str(char* buf, int64_t value);
-int ulong2str(char* buf, uint64_t value);
-// Host-order IPv4 value (first octet in the top byte) to dotted quad.
-int ipv4num2str(char* buf, uint32_t value);

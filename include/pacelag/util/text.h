@@ -1,48 +1,8 @@
-// Part of pacelag/util.h: number and digit texts, character classes, filters,
-// quoting and escaping, and data masking.
+// Part of pacelag/util.h: character classes, filters, quoting and escaping,
+// and data masking.
 #pragma once
 
 #include <cstdint>
-
-// ---- Number and digit text ----
-
-// 0..15 for a hexadecimal digit, 0 for any other byte.
-int hexval(char ch);
-// Even-length hex text to strlen(src)/2 raw bytes in dst (no NUL written); a
-// non-hex character counts as 0. -1 (nothing written) for an odd length.
-int hex2str(const char* src, void* dst);
-// Decodes hex text in place. Digits may be separated by space, tab, CR, LF,
-// ':' or '-' and may start with "0x". The first len bytes are validated first;
-// invalid text gives -1 and outlen 0, or in lenient mode 0 with the text left
-// as it is and outlen = len. On success the bytes start at text, a NUL follows
-// them and outlen is their count.
-int hex2bin(char* text, int len, bool lenient, int& outlen);
-int hex2binstr(char* text, bool lenient, int& outlen);
-// Upper-case hex without leading zeros. Needs 9 bytes. Returns the digit count.
-int uint2hex(char* buf, uint32_t value);
-// Signed values in the 64-symbol alphabet "0-9aAbB..zZ-_", most significant
-// first, '-' for negatives. Need 8 and 13 bytes. Return the length.
-int int2b64(char* buf, int32_t value);
-int long2b64(char* buf, int64_t value);
-// Signed value in the 128-symbol alphabet; the output is raw bytes (it holds
-// tab and bytes above 0x7F), zero is "!". Needs 7 bytes. Returns the length.
-int int2b128(char* buf, int32_t value);
-// Decimal text with optional sign, fraction and surrounding white space; no
-// exponent. A '.' after the number ends the parse ("1.5.7" is 1.5). Returns 0
-// with the value in out, or -1 with out = 0.0 (a null text fails too).
-int str2double(const char* text, double& out);
-// str2double's stored value: 0.0 when the text does not parse.
-double str2doubleval(const char* text);
-// Digits, space, tab, '.' and '-', every '-' followed later by a digit and
-// never directly by another '-'. The empty text is numeric.
-bool isnumeric(const char* text);
-// Only '0'..'9'; the empty text is true.
-bool onlydigits(const char* text);
-// "xx:xx:xx:xx:xx:xx" (':' or '-' each), "xxxx.xxxx.xxxx" or twelve hex digits.
-// False for null.
-bool ismacaddr(const char* text);
-// Same twelve hex digits ignoring case and the separators '-', '.', ':'.
-bool macequal(const char* a, const char* b);
 
 // ---- Character classes ----
 // The whole-text tests pass the empty text (except hasletter) and fail null.
@@ -88,10 +48,22 @@ char* quotedupin(char* text, int size);
 // In place: ' and \ get a backslash, < and > become &lt; and &gt;. A character
 // whose escape does not fit in size bytes becomes a space. Returns text.
 char* escapeinplace(char* text, int size);
-// New text in URL form encoding (space as '+', %XX for other bytes than
-// letters, digits and - . _ ~). Null and outlen 0 when memory runs out.
-char* urlencode(const char* text, int& outlen);
-char* urlencodestr(const char* text);
+
+// New text in out with every single quote doubled; its length, or -1 (out null)
+// when memory runs out.
+int quotedupnew(const char* text, char*& out);
+// True when the double quotes from start up to and including *pos are even in
+// number; false when pos is before start or at or past the end of the text.
+bool outsidequotes(const char* start, const char* pos);
+
+// NUL-free encoding: b becomes b + 2, 0xFE becomes 01 01, 0xFF becomes 01 02.
+// The output is NUL-terminated; a buffer too small takes a prefix. Returns the
+// output length.
+int nulescape(const void* data, int datalen, char* out, int outsize);
+// Decodes at most maxlen source bytes (stopping at src's NUL) into out, which
+// is not terminated and never receives more than maxlen bytes. Returns the
+// number of bytes written.
+int nulunescape(const char* src, void* out, int maxlen);
 
 // ---- Data masking ----
 
