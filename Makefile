@@ -1,9 +1,15 @@
-# Front door: `make` builds, `make demo` runs a server and a client on loopback,
-# `make test` runs every test in a normal and a sanitizer build.
+# Front door: `make` builds the programs, `make demo` runs a server and a
+# client on loopback, `make test` builds and runs every test in a normal and a
+# sanitizer build. cmake's output goes to logs in the build directory;
+# VERBOSE=1 shows it all.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 60
+# What `make` and `make demo` build: the programs, not the test programs.
+PROGRAMS ?= pacelag pacelag-lab
+BUILD = JOBS=$(JOBS) scripts/build.sh
+export VERBOSE
 
 .PHONY: all deps test-deps build demo test test-normal test-asan tsan test-fuzz fuzz bench install clean format
 
@@ -13,28 +19,27 @@ deps:
 	@scripts/deps.sh
 
 build: deps
-	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
-	cmake --build build -j $(JOBS)
+	@$(BUILD) build "-DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)" $(PROGRAMS)
 
-demo: build
-	scripts/demo.sh build/pacelag
+demo: deps
+	@$(BUILD) build "-DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)" pacelag
+	@scripts/demo.sh build/pacelag
 
 test-deps:
 	@scripts/deps.sh test
 
-test-normal: test-deps build
+test-normal: test-deps
+	@$(BUILD) build "-DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)"
 	cd build && ctest -j $(JOBS) --output-on-failure
 
 test-asan: test-deps
-	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DPACELAG_SANITIZE=ON $(CMAKE_FLAGS)
-	cmake --build build-asan -j $(JOBS)
+	@$(BUILD) build-asan "-DCMAKE_BUILD_TYPE=Debug -DPACELAG_SANITIZE=ON $(CMAKE_FLAGS)"
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    ctest -j $(JOBS) --output-on-failure
 
 tsan: test-deps
-	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DPACELAG_TSAN=ON $(CMAKE_FLAGS)
-	cmake --build build-tsan -j $(JOBS) --target threads_test
+	@$(BUILD) build-tsan "-DCMAKE_BUILD_TYPE=Debug -DPACELAG_TSAN=ON $(CMAKE_FLAGS)" threads_test
 	cd build-tsan && ctest --output-on-failure -R '^threads_test$$'
 
 # Each fuzz target over its seed corpus plus a short bounded run.
@@ -48,8 +53,7 @@ fuzz:
 
 bench:
 	@scripts/deps.sh bench
-	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DPACELAG_TESTS=OFF -DPACELAG_BENCH=ON $(CMAKE_FLAGS)
-	cmake --build build-bench -j $(JOBS)
+	@$(BUILD) build-bench "-DCMAKE_BUILD_TYPE=Release -DPACELAG_TESTS=OFF -DPACELAG_BENCH=ON $(CMAKE_FLAGS)"
 	scripts/bench.sh build-bench
 
 install: build

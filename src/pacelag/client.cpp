@@ -7,17 +7,25 @@
 #include "pacelag/util.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 namespace {
-// Reports a failed set-up step, followed by the empty line the loop always
-// leaves after an error, and releases the socket.
-int setupfailed(int fd) {
-    say("\n");
+// Reports a failed set-up step as "<what>: <error text>", followed by the empty
+// line the loop always leaves after an error, and releases the socket. The
+// error text is taken before anything is printed, which may change errno.
+__attribute__((format(printf, 2, 3))) int setupfailed(int fd, const char* what, ...) {
+    const char* why = lasterrtext();
+    va_list args;
+    va_start(args, what);
+    vsay(what, args);
+    va_end(args);
+    say(": %s\n\n", why);
     closefd(fd);
     return -1;
 }
@@ -35,41 +43,33 @@ int pacelag_client(const addrinfo* entry, const char* host, int port, int buflen
     const int64_t backoff = interval / 2;
     MonotonicClock clock;
 
-    int fd = socket(entry->ai_family, SOCK_STREAM, 6);
-    if (fd < 0) {
-        say("[ERROR] Socket allocation failed: %s\n", lasterrtext());
-        return setupfailed(-1);
-    }
+    int fd = socket(entry->ai_family, SOCK_STREAM, IPPROTO_TCP);
+    if (fd < 0) return setupfailed(-1, "[ERROR] Socket allocation failed");
     // The connect blocks. A stop signal during it interrupts it (the handler
-    // is installed without SA_RESTART) and takes the failure path below; a
-    // stop that came earlier ends the client here.
+    // is installed without SA_RESTART): that is still reported, but it is a
+    // stop, not a failure. A stop that came earlier ends the client here.
     if (stopped(stop)) {
         closefd(fd);
         return 0;
     }
     if (connect(fd, entry->ai_addr, entry->ai_addrlen) != 0) {
-        const char* why = lasterrtext();
-        say("[ERROR] connect failed to %s on port %d: %s\n", host, port, why);
-        return setupfailed(fd);
+        bool interrupted = lasterror() == EINTR && stopped(stop);
+        setupfailed(fd, "[ERROR] connect failed to %s on port %d", host, port);
+        return interrupted ? 0 : -1;
     }
-    if (buflen > 0 && setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buflen, sizeof buflen) < 0) {
-        const char* why = lasterrtext();
-        say("[ERROR] Failed to set send buffer to %d: %s\n", buflen, why);
-        return setupfailed(fd);
-    }
-    if (setblocking(fd, false) != 0) {
-        const char* why = lasterrtext();
-        say("[ERROR] Failed to make socket nonblocking: %s\n", why);
-        return setupfailed(fd);
-    }
+    if (buflen > 0 && setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buflen, sizeof buflen) < 0)
+        return setupfailed(fd, "[ERROR] Failed to set send buffer to %d", buflen);
+    if (setblocking(fd, false) != 0)
+        return setupfailed(fd, "[ERROR] Failed to make socket nonblocking");
 
     char buffer[4096];
     uint32_t count = 0;
     Pacer pacer;
     pacer_start(pacer, interval, clock.latency, clock.now());
     while (!stopped(stop)) {
-        // A stop during the wait still ends the pass below, unsent.
-        pacer_wait(pacer, clock, stop);
+        // A stop during the wait ends the pass with nothing sent and no mark:
+        // "." means a full send queue, not a stop.
+        if (!pacer_wait(pacer, clock, stop)) break;
 
         // Echoes only need to leave the receive queue; what the drain finds,
         // including errors and end of stream, does not matter here.
@@ -80,6 +80,7 @@ int pacelag_client(const addrinfo* entry, const char* host, int port, int buflen
         len += padlen;
 
         int sent = 0;
+        bool full = false; // dropped whole on a full send queue
         while (sent < len && !stopped(stop)) {
             // MSG_NOSIGNAL: a vanished peer must come back as EPIPE, not kill us.
             ssize_t n = send(fd, buffer + sent, static_cast<size_t>(len - sent), MSG_NOSIGNAL);
@@ -89,14 +90,20 @@ int pacelag_client(const addrinfo* entry, const char* host, int port, int buflen
             }
             int err = lasterror();
             if (err == EAGAIN || err == EWOULDBLOCK) {
-                if (sent == 0) break; // the queue is full: drop this message whole
+                if (sent == 0) { // the queue is full: drop this message whole
+                    full = true;
+                    break;
+                }
                 sleepns(backoff);
             } else if (err != EINTR) {
-                say("\n[ERROR] send failed: %s\n", errtext(err));
-                return setupfailed(fd);
+                say("\n[ERROR] send failed: %s\n\n", errtext(err));
+                closefd(fd);
+                return -1;
             }
         }
 
+        // A stop before any byte went out cut the pass; that is no drop.
+        if (sent == 0 && !full) break;
         if (count % static_cast<uint32_t>(cadence) == 0) say(sent == len ? "#" : ".");
         ++count;
     }

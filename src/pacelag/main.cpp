@@ -1,5 +1,6 @@
 // pacelag entry: stop handling, command-line options, name resolution and the
-// hand-over to the client or server loop. Every path exits with status 0.
+// hand-over to the client or server loop. The exit status tells scripts how the
+// run ended: 0 after a stop, 1 after a failure, 2 for a refused command line.
 #include "pacing.h"
 
 #include "pacelag/util.h"
@@ -20,6 +21,8 @@ const char version[] = "1.0.0";
 const char examplehost[] = "server.example.com";
 
 bool stopflag = false;
+
+enum ExitStatus { kStopped = 0, kFailed = 1, kRefused = 2 };
 
 void usage() {
     say("\nUsage: %s (version %s) \n\nOptions:\n", program, version);
@@ -73,9 +76,15 @@ bool knownoption(const char* key) {
     return false;
 }
 
-// Validates the options and runs the chosen loop; false when the usage text is
-// due. `resolved` receives the address list so that the caller frees it.
-bool run(aaContext* args, addrinfo*& resolved) {
+// The resolver's own reason for a failed lookup. For a system error it is in
+// errno; its generic "System error" would hide it.
+const char* resolvertext(int rc) {
+    return rc == EAI_SYSTEM ? lasterrtext() : gai_strerror(rc);
+}
+
+// Validates the options and runs the chosen loop; kRefused when the usage text
+// is due. `resolved` receives the address list so that the caller frees it.
+ExitStatus run(aaContext* args, addrinfo*& resolved) {
     bool unknown = false;
     aarewind(args);
     for (const char* key = aanextkey(args); key != nullptr; key = aanextkey(args)) {
@@ -83,29 +92,29 @@ bool run(aaContext* args, addrinfo*& resolved) {
         say("parameter '%s' unrecognized\n", key);
         unknown = true;
     }
-    if (unknown) return false;
+    if (unknown) return kRefused;
 
     const char* mode = option(args, "mode");
     const char* host = option(args, "host");
     if (strblank(mode)) {
         say("-mode required, must be 'client' or 'server'\n");
-        return false;
+        return kRefused;
     }
     bool client = false;
     if (strcasecmp(mode, "client") == 0) {
         client = true;
         if (strblank(host)) {
             say("client mode requires -host parameter\n");
-            return false;
+            return kRefused;
         }
     } else if (strcasecmp(mode, "server") != 0) {
         say("-mode invalid, must be 'client' or 'server'\n");
-        return false;
+        return kRefused;
     }
 
     if (strblank(option(args, "rate"))) {
         say("-rate required in requests per second\n");
-        return false;
+        return kRefused;
     }
     int rate = 0, port = 0, buflen = 0, padlen = 0;
     if (!numericoption(args, "rate", 0, 1, 100000,
@@ -117,12 +126,10 @@ bool run(aaContext* args, addrinfo*& resolved) {
                        "-buflen invalid, must be between '1' and '100000000'", buflen) ||
         !numericoption(args, "padlen", 200, 0, 4000,
                        "-padlen invalid, must be between '0' and '4000'", padlen))
-        return false;
+        return kRefused;
 
-    if (!client) {
-        pacelag_server(port, buflen, padlen, rate, stopflag);
-        return true;
-    }
+    if (!client)
+        return pacelag_server(port, buflen, padlen, rate, stopflag) == 0 ? kStopped : kFailed;
     char porttext[12];
     int2str(porttext, port);
     addrinfo hints;
@@ -132,11 +139,11 @@ bool run(aaContext* args, addrinfo*& resolved) {
     int rc = getaddrinfo(host, porttext, &hints, &resolved);
     if (rc != 0) {
         resolved = nullptr;
-        say("-host invalid '%s':%s\n", host, errtext(rc));
-        return false;
+        say("-host invalid '%s':%s\n", host, resolvertext(rc));
+        return kRefused;
     }
-    pacelag_client(resolved, host, port, buflen, padlen, rate, stopflag);
-    return true;
+    return pacelag_client(resolved, host, port, buflen, padlen, rate, stopflag) == 0 ? kStopped
+                                                                                     : kFailed;
 }
 } // namespace
 
@@ -156,13 +163,15 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
 
+    // Only memory running out makes this fail; nothing has been printed.
     aaContext* args = args2aa(argc, argv);
-    if (args == nullptr) return 0;
+    if (args == nullptr) return kFailed;
 
     addrinfo* resolved = nullptr;
-    if (!run(args, resolved)) usage();
+    ExitStatus status = run(args, resolved);
+    if (status == kRefused) usage();
 
     if (resolved != nullptr) freeaddrinfo(resolved);
     aafree(args);
-    return 0;
+    return status;
 }

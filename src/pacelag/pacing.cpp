@@ -27,10 +27,14 @@ void MonotonicClock::sleepuntil(int64_t deadline) {
     clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
 }
 
+void vsay(const char* format, va_list args) {
+    vprintf(format, args);
+    fflush(stdout);
+}
+
 void say(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    vprintf(format, args);
+    vsay(format, args);
     va_end(args);
-    fflush(stdout);
 }

@@ -3,6 +3,7 @@
 // use to read the stop flag and to print.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 
 #include "check.h"
@@ -115,7 +116,8 @@ struct MonotonicClock : PaceClock {
     int64_t latency = 0;
 };
 
-// Both loops return 0 after a stop and -1 after a failure; they only return
+// Both loops return 0 after a stop (also one that cut short the client's
+// connect) and -1 after a failure; they only return
 // once `stop` is set or something failed. padlen is 0..4000.
 int pacelag_client(const addrinfo* entry, const char* host, int port, int buflen, int padlen,
                    int rate, bool& stop);
@@ -124,3 +126,4 @@ int pacelag_server(int port, int buflen, int padlen, int rate, bool& stop);
 // printf followed by a flush: every line and mark must be visible when it
 // happens, also when standard output is a pipe or a file.
 void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void vsay(const char* format, va_list args) __attribute__((format(printf, 1, 0)));

@@ -171,7 +171,7 @@ TEST(Server, PortInUseEndsTheServer) {
     int status = -3;
     std::string out =
         runtool({"-mode", "server", "-rate", "10", "-port", std::to_string(port)}, status);
-    EXPECT_EQ(status, 0);
+    EXPECT_EQ(status, 1);
     EXPECT_EQ(out, "[ERROR] Bind failed to port " + std::to_string(port) +
                        ": Address already in use\nWaiting for connection..\n");
 }
