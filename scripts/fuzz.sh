@@ -34,13 +34,10 @@ else
     done
 fi
 
-cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DPACELAG_FUZZ=ON -DPACELAG_TESTS=OFF >/dev/null || exit 1
 # shellcheck disable=SC2086
-cmake --build "$build" -j "$jobs" --target $targets >"$build/build.log" 2>&1 || {
-    cat "$build/build.log"
-    exit 1
-}
+(cd "$root" && JOBS=$jobs scripts/build.sh "$build" \
+    "-DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPACELAG_FUZZ=ON -DPACELAG_TESTS=OFF" \
+    $targets) || exit 1
 
 # One target: its seeds first (a regression test of every input that ever
 # failed), then fresh inputs; -timeout and -rss_limit_mb turn a hang or a
