@@ -1,17 +1,19 @@
 # Front door: `make` builds the programs, `make demo` runs a server and a
 # client on loopback, `make test` builds and runs every test in a normal and a
-# sanitizer build. cmake's output goes to logs in the build directory;
-# VERBOSE=1 shows it all.
+# sanitizer build, `make install` installs an optimised, stripped build under
+# PREFIX (and DESTDIR), `make deb` builds the Debian packages. cmake's output
+# goes to logs in the build directory; VERBOSE=1 shows it all.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 60
+DESTDIR ?=
 # What `make` and `make demo` build: the programs, not the test programs.
 PROGRAMS ?= pacelag pacelag-lab
 BUILD = JOBS=$(JOBS) scripts/build.sh
 export VERBOSE
 
-.PHONY: all deps test-deps build demo test test-normal test-asan tsan test-fuzz fuzz bench install clean format
+.PHONY: all deps test-deps build demo lab test test-normal test-asan tsan test-fuzz fuzz bench install deb clean format
 
 all: build
 
@@ -24,6 +26,13 @@ build: deps
 demo: deps
 	@$(BUILD) build "-DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)" pacelag
 	@scripts/demo.sh build/pacelag
+
+# A 30 s experiment: through namespaces and a shaped link as root, loopback otherwise.
+lab: build
+	@scripts/deps.sh lab
+	@if [ "$$(id -u)" = 0 ]; then link="-link-rate 1mbit"; else link=""; fi; \
+	build/src/lab/pacelag-lab run -client-rate 4 -server-rate 2 -buflen 2048 -seconds 30 \
+	    $$link -out lab-out
 
 test-deps:
 	@scripts/deps.sh test
@@ -56,11 +65,19 @@ bench:
 	@$(BUILD) build-bench "-DCMAKE_BUILD_TYPE=Release -DPACELAG_TESTS=OFF -DPACELAG_BENCH=ON $(CMAKE_FLAGS)"
 	scripts/bench.sh build-bench
 
-install: build
-	cmake --install build --prefix $(PREFIX)
+# The prefix is given when configuring too: GNUInstallDirs picks the library
+# directory from it (lib/<multiarch> under /usr on Debian).
+install: deps
+	@$(BUILD) build-release "-DCMAKE_BUILD_TYPE=Release -DPACELAG_TESTS=OFF -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_FLAGS)"
+	DESTDIR="$(DESTDIR)" cmake --install build-release --prefix $(PREFIX) --strip
+
+deb:
+	@scripts/deps.sh deb
+	@$(BUILD) build-deb "-DCMAKE_BUILD_TYPE=Release -DPACELAG_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)"
+	cd build-deb && cpack -G DEB
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf build build-asan build-tsan build-bench build-fuzz
+	rm -rf build build-asan build-tsan build-bench build-release build-deb build-fuzz

@@ -17,7 +17,7 @@
 
 namespace {
 const char program[] = "pacelag";
-const char version[] = "1.0.0";
+const char version[] = PACELAG_VERSION;
 const char examplehost[] = "server.example.com";
 
 bool stopflag = false;

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+// Declarations here are exported from the shared library; the rest of it is hidden.
+#pragma GCC visibility push(default)
+
 // Table flags (aacreate).
 enum {
     AA_NOCASE = 0x01,   // text keys compared and hashed ignoring ASCII case
@@ -107,3 +110,5 @@ uint16_t memihash(const void* bytes, int count);
 // Options of a command line: keys are option words less their first character,
 // values the following word or "". List mode, ignoring case. Null on failure.
 aaContext* args2aa(int argc, const char* const* argv);
+
+#pragma GCC visibility pop

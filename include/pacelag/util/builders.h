@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+// Declarations here are exported from the shared library; the rest of it is hidden.
+#pragma GCC visibility push(default)
+
 struct aaContext;
 
 // ---- INI text ----
@@ -45,3 +48,5 @@ int csvcount(const char* separator, const char* text);
 char** regexgroups(const char* pattern);
 // Frees a list of texts (null accepted).
 void strlistfree(char** list);
+
+#pragma GCC visibility pop

@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <ctime>
 
+// Declarations here are exported from the shared library; the rest of it is hidden.
+#pragma GCC visibility push(default)
+
 // ---- Local time and calendar steps ----
 
 // Unit codes for timeadd and timepart.
@@ -87,3 +90,5 @@ int monthsbetween(int64_t a, int64_t b, int& months, int& days);
 // beyond a month's length falling on its last day) that holds t:
 // start <= t < end. -1 with the outs untouched.
 int cycleperiod(int64_t t, int cycleday, int64_t& start, int64_t& end);
+
+#pragma GCC visibility pop

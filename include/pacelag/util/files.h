@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+// Declarations here are exported from the shared library; the rest of it is hidden.
+#pragma GCC visibility push(default)
+
 struct aaContext;
 
 // ---- Whole files (binary mode) ----
@@ -60,3 +63,5 @@ int pathjoin(const char* dir, const char* name, char* dst, int dstsize);
 // Copies the CN value of a distinguished name ("/C=XX/CN=x" or "CN=x, O=y").
 // 1 when found and copied whole, otherwise 0 with dst untouched.
 int dn2cn(const char* dn, char* dst, int dstsize);
+
+#pragma GCC visibility pop

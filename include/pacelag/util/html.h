@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
+// Declarations here are exported from the shared library; the rest of it is hidden.
+#pragma GCC visibility push(default)
+
 // ---- Attribute values ----
 
 // Decoded value of attribute `key` (keylen bytes) in tag text `html`, newly
@@ -27,3 +30,5 @@ int htmlunescape(char* text);
 // entity starting inside the run is matched even if it reaches past len, so
 // src must be NUL-terminated; the run also ends at a NUL.
 char* htmlunescapen(const char* src, int len);
+
+#pragma GCC visibility pop

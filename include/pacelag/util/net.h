@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+// Declarations here are exported from the shared library; the rest of it is hidden.
+#pragma GCC visibility push(default)
+
 struct sockaddr;
 
 // ---- IPv6 and IPv4 address text ----
@@ -113,3 +116,5 @@ int str2iprange(const char* pattern, ipvn* low, ipvn* high, int* family);
 // Internet checksum (RFC 1071) over host-order 16-bit words, in the byte
 // order of those words. 0xFFFF for an empty run.
 uint16_t inetchecksum(const void* data, int len);
+
+#pragma GCC visibility pop

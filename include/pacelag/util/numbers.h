@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+// Declarations here are exported from the shared library; the rest of it is hidden.
+#pragma GCC visibility push(default)
+
 // ---- Number, range and truth-word parsing ----
 
 // Decimal text to integer; 0 unless alldigits(text). Out-of-range values
@@ -129,3 +132,5 @@ void bitclear(uint8_t* bits, int n);
 int bittest(const uint8_t* bits, int n);
 // Smallest set bit in from..to, or -1.
 int bitfind(const uint8_t* bits, int from, int to);
+
+#pragma GCC visibility pop

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <cstdlib>
 
+// Declarations here are exported from the shared library; the rest of it is hidden.
+#pragma GCC visibility push(default)
+
 // True for null, the empty text, or a text of bytes 0x01..0x20 only.
 bool strblank(const char* text);
 // Removes leading and trailing spaces, CRs and LFs in place (not tabs).
@@ -50,3 +53,5 @@ template <typename T> inline void ptrmove(T*& from, T*& to) {
     from = nullptr;
     if (old != to) std::free(old);
 }
+
+#pragma GCC visibility pop

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+// Declarations here are exported from the shared library; the rest of it is hidden.
+#pragma GCC visibility push(default)
+
 // Constant English text for a Linux error number 1..125; "Unknown error" for
 // anything else (0, 41, 58, negatives, above 125). Never null.
 const char* errtext(int number);
@@ -23,3 +26,5 @@ int64_t nowns();
 uint32_t nowms();
 // Online processors when the system reports 1..10000, else 4.
 int cpucount();
+
+#pragma GCC visibility pop

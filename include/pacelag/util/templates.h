@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+// Declarations here are exported from the shared library; the rest of it is hidden.
+#pragma GCC visibility push(default)
+
 struct aaContext;
 
 // ---- Template key substitution ----
@@ -24,3 +27,5 @@ char* jsonkeysub(char* src, aaContext* table);
 // or NULL when absent; '$-name' is '$name', but an absent name drops the
 // whole output line.
 char* querykeysub(char* src, aaContext* table);
+
+#pragma GCC visibility pop

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+// Declarations here are exported from the shared library; the rest of it is hidden.
+#pragma GCC visibility push(default)
+
 // ---- Character classes ----
 // The whole-text tests pass the empty text (except hasletter) and fail null.
 
@@ -74,3 +77,5 @@ int nulunescape(const char* src, void* out, int maxlen);
 void datamask_mask(const char* src, int type, char* dst, int size);
 // Whether data is already in the masked form of type. Trims data in place.
 bool datamask_check(char* data, int type);
+
+#pragma GCC visibility pop

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <pthread.h>
 
+// Declarations here are exported from the shared library; the rest of it is hidden.
+#pragma GCC visibility push(default)
+
 // The caller's kernel thread id (gettid).
 int64_t threadid();
 // Starts a detached thread with a 1024000-byte stack. 0, or -1 when not created.
@@ -41,3 +44,5 @@ int randomtoken(int fd, char* buffer, int size);
 
 // Resets a caller's flag or counter to 0.
 void clearint(int32_t& value);
+
+#pragma GCC visibility pop

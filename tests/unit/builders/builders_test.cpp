@@ -202,11 +202,12 @@ TEST(RegexGroups, ListsNamedGroups) {
 
 TEST(BuildersDeathTest, RequiredPointers) {
     char html[] = "<a>";
-    EXPECT_DEATH(htmlattr2aa(nullptr, html),
-                 "int htmlattr2aa\\(aaContext\\*, char\\*, char\\*, char\\*\\).*aa != __null");
+    EXPECT_DEATH(
+        htmlattr2aa(nullptr, html),
+        "int htmlattr2aa\\(aaContext ?\\*, char ?\\*, char ?\\*, char ?\\*\\).*aa != __null");
     aaContext* table = aacreate();
     EXPECT_DEATH(keylist(nullptr, table),
-                 "void keylist\\(char\\*, aaContext\\*\\).*src != __null && varlist != __null");
+                 "void keylist\\(char ?\\*, aaContext ?\\*\\).*src != __null && varlist != __null");
     EXPECT_DEATH(keylist(html, nullptr), "varlist != __null");
     aafree(table);
 }

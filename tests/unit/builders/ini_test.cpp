@@ -116,7 +116,7 @@ TEST(GetSection, CutsTheFirstMatchingSection) {
 TEST(GetSectionDeathTest, NullData) {
     char name[] = "a";
     EXPECT_DEATH(getsection(static_cast<char*>(nullptr), name),
-                 "char\\* getsection\\(char\\*, char\\*\\).*data != __null");
+                 "char ?\\* ?getsection\\(char ?\\*, char ?\\*\\).*data != __null");
 }
 
 } // namespace

@@ -1,0 +1,63 @@
+# Debian packages built by CPack (`make deb`): "pacelag" with the programs and
+# man pages, "libpacelag-util-dev" with the headers, the library, the CMake
+# package and the pkg-config file. A shared build adds "libpacelag-util1" with
+# the runtime library that the -dev package then depends on.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME pacelag)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "pacelag developers")
+set(CPACK_PACKAGE_CONTACT "pacelag developers <pacelag@example.org>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL dev)
+if(TARGET pacelag)
+  list(APPEND CPACK_COMPONENTS_ALL tool)
+endif()
+if(BUILD_SHARED_LIBS)
+  list(APPEND CPACK_COMPONENTS_ALL lib)
+endif()
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(PACELAG_DEB_VERSION "${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE}")
+
+# Each description's first line is its package's synopsis. (CPack would put a
+# CPACK_PACKAGE_DESCRIPTION_SUMMARY before all of them, so none is set.)
+set(CPACK_DEBIAN_TOOL_PACKAGE_NAME pacelag)
+set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION net)
+# pacelag-lab drives ip and tc and inlines Chart.js into its reports; pacelag
+# itself needs neither.
+set(CPACK_DEBIAN_TOOL_PACKAGE_RECOMMENDS "iproute2, libjs-chart.js")
+set(CPACK_COMPONENT_TOOL_DESCRIPTION
+  "TCP client and server that show how socket buffers delay requests
+pacelag runs as a server or as a client; both pace small time-stamped test
+messages at a given rate, so that one can see how much data the kernel's
+socket buffers queue and how stale requests become. pacelag-lab watches its
+connections through the kernel's socket diagnostics and runs experiments.")
+
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME libpacelag-util-dev)
+set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+set(CPACK_COMPONENT_DEV_DESCRIPTION
+  "pacelag utility library - development files
+A procedural C++17 utility library: an associative array with builders from
+command lines, INI and HTML text, template key substitution, and helpers for
+texts, numbers, sockets, threads, IPv4/IPv6 addresses, URLs, dates and files.
+This package holds the headers, the library, the CMake package (pacelag::util)
+and the pkg-config file (pacelag_util).")
+
+set(CPACK_DEBIAN_LIB_PACKAGE_NAME libpacelag-util${PROJECT_VERSION_MAJOR})
+set(CPACK_DEBIAN_LIB_PACKAGE_SECTION libs)
+set(CPACK_COMPONENT_LIB_DESCRIPTION
+  "pacelag utility library - shared library
+A procedural C++17 utility library of texts, numbers, addresses, dates and
+files. This package holds the shared library.")
+if(BUILD_SHARED_LIBS)
+  set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
+    "${CPACK_DEBIAN_LIB_PACKAGE_NAME} (= ${PACELAG_DEB_VERSION})")
+endif()
+
+include(CPack)

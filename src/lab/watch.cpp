@@ -1,0 +1,150 @@
+// The watch command: sample, print one line per connection, keep the peaks.
+#include "watch.h"
+
+#include "labtext.h"
+#include "run.h"
+#include "sampler.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <sys/time.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+const char kHeader[] = "%-12s %-47s %-11s %8s %8s %8s %8s %8s %5s %9s %7s\n";
+const char kCsvHeader[] = "t,local,remote,state,sendq,unsent,recvq,sndbuf,rcvbuf,cwnd,rtt_ms,"
+                          "retrans\n";
+
+void wall_clock(char* buf, size_t size) {
+    timeval tv;
+    gettimeofday(&tv, nullptr);
+    tm local;
+    localtime_r(&tv.tv_sec, &local);
+    size_t n = strftime(buf, size, "%H:%M:%S", &local);
+    snprintf(buf + n, size - n, ".%03ld", static_cast<long>(tv.tv_usec / 1000));
+}
+
+void sleep_until(const timespec& when) {
+    // An interrupting signal returns early; the caller looks at lab_stop.
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr);
+}
+} // namespace
+
+int lab_watch(const WatchOptions& o) {
+    int fd = diag_open();
+    std::vector<LabSock> socks;
+    if (fd < 0 || diag_query(fd, o.port, kLabStates, socks) != 0) {
+        fprintf(stderr, "pacelag-lab: the kernel refused socket diagnostics: %s\n",
+                strerror(errno));
+        if (fd >= 0) close(fd);
+        return 1;
+    }
+    FILE* csv = nullptr;
+    if (!o.csv.empty()) {
+        csv = fopen(o.csv.c_str(), "we");
+        if (csv == nullptr) {
+            fprintf(stderr, "pacelag-lab: cannot write '%s': %s\n", o.csv.c_str(), strerror(errno));
+            close(fd);
+            return 1;
+        }
+        fputs(kCsvHeader, csv);
+    }
+    printf(kHeader, "time", "local -> remote", "state", "sendq", "unsent", "recvq", "sndbuf",
+           "rcvbuf", "cwnd", "rtt_ms", "retrans");
+    fflush(stdout);
+
+    timespec start, next;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    next = start;
+    long samples = 0;
+    uint32_t peak_sendq = 0, peak_unsent = 0, peak_recvq = 0;
+    bool waiting_said = false;
+    int rc = 0;
+    // A query by port walks the host's whole connection table, which costs
+    // milliseconds on a big host; between such queries, at most a second
+    // apart, the known connections are looked up one by one.
+    double last_query = -1e9;
+    std::vector<LabSock> known;
+    while (!lab_stop) {
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        double t = (now.tv_sec - start.tv_sec) + (now.tv_nsec - start.tv_nsec) / 1e9;
+        if (t - last_query >= 1.0) {
+            if (diag_query(fd, o.port, kLabStates, socks) != 0) {
+                if (errno == EINTR) continue;
+                fprintf(stderr, "pacelag-lab: socket diagnostics failed: %s\n", strerror(errno));
+                rc = 1;
+                break;
+            }
+            last_query = t;
+        } else {
+            known.swap(socks);
+            socks.clear();
+            for (const LabSock& k : known) {
+                LabSock s;
+                if (diag_lookup(fd, k, s) == 0 && ((1u << s.state) & kLabStates) != 0)
+                    socks.push_back(s);
+            }
+        }
+        if (socks.empty() && !waiting_said) {
+            printf("pacelag-lab: no connection on port %d yet; waiting\n", o.port);
+            waiting_said = true;
+        } else if (!socks.empty()) {
+            waiting_said = false;
+            ++samples;
+        }
+        char when[32];
+        wall_clock(when, sizeof when);
+        for (const LabSock& s : socks) {
+            char local[64], remote[64], pair[140];
+            labsock_endpoint(s, true, local, sizeof local);
+            labsock_endpoint(s, false, remote, sizeof remote);
+            snprintf(pair, sizeof pair, "%s -> %s", local, remote);
+            printf("%-12s %-47s %-11s %8u %8u %8u %8u %8u %5u %9.3f %7u\n", when, pair,
+                   tcpstate_name(s.state), s.sendq, s.unsent, s.recvq, s.sndbuf, s.rcvbuf, s.cwnd,
+                   s.rtt_us / 1000.0, s.retrans);
+            if (csv != nullptr) {
+                std::string row;
+                char num[160];
+                snprintf(num, sizeof num, "%.3f,", t);
+                row += num;
+                csv_field(row, local);
+                row += ',';
+                csv_field(row, remote);
+                snprintf(num, sizeof num, ",%s,%u,%u,%u,%u,%u,%u,%.3f,%u\n", tcpstate_name(s.state),
+                         s.sendq, s.unsent, s.recvq, s.sndbuf, s.rcvbuf, s.cwnd, s.rtt_us / 1000.0,
+                         s.retrans);
+                row += num;
+                if (fputs(row.c_str(), csv) < 0) {
+                    fprintf(stderr, "pacelag-lab: cannot write '%s': %s\n", o.csv.c_str(),
+                            strerror(errno));
+                    rc = 1;
+                    lab_stop = 1;
+                }
+            }
+            if (s.sendq > peak_sendq) peak_sendq = s.sendq;
+            if (s.unsent > peak_unsent) peak_unsent = s.unsent;
+            if (s.recvq > peak_recvq) peak_recvq = s.recvq;
+        }
+        fflush(stdout);
+        if (csv != nullptr) fflush(csv);
+        // A fixed schedule; a late wake-up does not shift the samples after it.
+        next.tv_nsec += static_cast<long>(o.interval_ms % 1000) * 1000000L;
+        next.tv_sec += o.interval_ms / 1000 + next.tv_nsec / 1000000000L;
+        next.tv_nsec %= 1000000000L;
+        if (now.tv_sec > next.tv_sec + 1) next = now; // far behind: start afresh
+        sleep_until(next);
+    }
+    close(fd);
+    if (csv != nullptr && fclose(csv) != 0 && rc == 0) {
+        fprintf(stderr, "pacelag-lab: cannot write '%s': %s\n", o.csv.c_str(), strerror(errno));
+        rc = 1;
+    }
+    printf("pacelag-lab: %ld samples with connections; peak send queue %u bytes, of which "
+           "unsent %u, peak receive queue %u bytes\n",
+           samples, peak_sendq, peak_unsent, peak_recvq);
+    return rc;
+}

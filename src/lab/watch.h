@@ -1,0 +1,15 @@
+// `pacelag-lab watch`: the queues of every connection on one port, sampled at
+// an interval and printed as aligned columns (optionally also as CSV).
+#pragma once
+
+#include <string>
+
+struct WatchOptions {
+    int port = 5000;
+    int interval_ms = 1000;
+    std::string csv; // empty: no CSV
+};
+
+// Runs until lab_stop is set; 0 then, 1 when the kernel refuses the
+// diagnostics or the CSV file cannot be written.
+int lab_watch(const WatchOptions& options);

@@ -1,0 +1,26 @@
+// pacelag-lab sweep: one whole run per value, each in its own directory with
+// the value applied, then one comparing report.
+#include "lab_helpers.h"
+
+#include <gtest/gtest.h>
+
+TEST(LabSweep, OneRunPerValue) {
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const std::string out = dir.path() + "/sweep";
+    LabChild lab({PACELAG_LAB_BIN, "sweep", "-vary", "padlen", "-values", "100, 300", "-seconds",
+                  "2", "-loopback", "-out", out, "-pacelag", PACELAG_BIN});
+    const int status = lab.waitexit(30000);
+    ASSERT_NE(status, -2) << lab.output();
+    EXPECT_EQ(status, 0) << lab.output();
+    EXPECT_TRUE(exists(out + "/report.html"));
+    for (const char* value : {"100", "300"}) {
+        const std::string run = out + "/padlen-" + value;
+        auto summary = read_flat_json(slurp(run + "/summary.json"));
+        EXPECT_EQ(json_value(summary, "padlen"), value) << run;
+        EXPECT_EQ(json_value(summary, "emulation"), "loopback");
+        EXPECT_GT(read_csv(run + "/timeline.csv").size(), 50u) << run;
+        EXPECT_TRUE(exists(run + "/events.csv")) << run;
+        EXPECT_TRUE(exists(run + "/report.html")) << run;
+    }
+}

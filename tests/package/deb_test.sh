@@ -1,0 +1,86 @@
+#!/bin/sh
+# The Debian packages of this build, made by CPack as `make deb` makes them:
+# each lists the files it should hold and no others' files, carries its
+# version, architecture and found dependencies, and the tool package,
+# extracted into a temporary root, gives a stripped pacelag that runs.
+# Usage: deb_test.sh <source dir> <build dir> <cpack>
+set -u
+srcdir=$1 builddir=$2 cpack=$3
+
+for tool in dpkg-deb dpkg-shlibdeps; do
+    command -v $tool >/dev/null 2>&1 || {
+        echo "SKIP: $tool is not installed (scripts/deps.sh deb installs dpkg-dev)"
+        exit 77
+    }
+done
+tmp=$(mktemp -d) || exit 1
+trap 'rm -rf "$tmp"' EXIT
+trap 'exit 1' INT TERM HUP
+
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+if ! "$cpack" -G DEB --config "$builddir/CPackConfig.cmake" -B "$tmp/out" >"$tmp/log" 2>&1; then
+    cat "$tmp/log"
+    fail "cpack"
+    exit 1
+fi
+arch=$(dpkg --print-architecture)
+tooldeb=$tmp/out/pacelag_1.0.0-1_$arch.deb
+devdeb=$tmp/out/libpacelag-util-dev_1.0.0-1_$arch.deb
+for deb in "$tooldeb" "$devdeb"; do
+    [ -f "$deb" ] || { fail "no $(basename "$deb") among: $(ls "$tmp/out")"; exit 1; }
+done
+
+# has <listing> <path pattern>: the listing holds a file matching the pattern.
+has() { grep -q "^$2\$" "$1" || fail "$(basename "$1") lacks $2"; }
+dpkg-deb -c "$tooldeb" | awk '{ print $6 }' >"$tmp/tool"
+dpkg-deb -c "$devdeb" | awk '{ print $6 }' >"$tmp/dev"
+
+has "$tmp/tool" ./usr/bin/pacelag
+[ -d "$srcdir/src/lab" ] && has "$tmp/tool" ./usr/bin/pacelag-lab
+for page in "$srcdir"/man/*.1; do
+    [ -e "$page" ] && has "$tmp/tool" "./usr/share/man/man1/$(basename "$page")"
+done
+grep -q '^\./usr/include/\|\.a$' "$tmp/tool" && fail "the tool package holds development files"
+
+libdir='\./usr/lib\(/[a-z0-9_]*-linux-gnu[a-z0-9_]*\)\{0,1\}'
+for header in $(cd "$srcdir/include" && find pacelag -name '*.h'); do
+    has "$tmp/dev" "./usr/include/$header"
+done
+has "$tmp/dev" ./usr/include/pacelag/version.h
+has "$tmp/dev" "$libdir/libpacelag_util\.a"
+has "$tmp/dev" "$libdir/pkgconfig/pacelag_util\.pc"
+for file in pacelagConfig pacelagConfigVersion pacelagTargets; do
+    has "$tmp/dev" "$libdir/cmake/pacelag/$file\.cmake"
+done
+grep -q '^\./usr/bin/' "$tmp/dev" && fail "the development package holds programs"
+
+for deb in "$tooldeb" "$devdeb"; do
+    name=$(basename "$deb")
+    [ "$(dpkg-deb -f "$deb" Version)" = 1.0.0-1 ] || fail "$name: version"
+    [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] || fail "$name: architecture"
+    [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "$name: no maintainer"
+    [ -n "$(dpkg-deb -f "$deb" Description)" ] || fail "$name: no description"
+done
+# dpkg-shlibdeps found the dependencies, and this system satisfies them, as
+# dpkg -i would demand.
+depends=$(dpkg-deb -f "$tooldeb" Depends)
+case "$depends" in
+*libc6*) dpkg-checkbuilddeps -d "$depends" /dev/null || fail "pacelag: unmet dependencies" ;;
+*) fail "pacelag: dependencies not found ($depends)" ;;
+esac
+
+dpkg-deb -x "$tooldeb" "$tmp/root"
+out=$(timeout 10 "$tmp/root/usr/bin/pacelag" 2>&1)
+case "$out" in
+*"Usage: pacelag (version 1.0.0) "*) ;;
+*) fail "the packaged pacelag printed: $out" ;;
+esac
+readelf -S "$tmp/root/usr/bin/pacelag" | grep -q '\.debug_info' && fail "pacelag is not stripped"
+
+[ "$failures" -eq 0 ] || exit 1
+echo "packages: $(basename "$tooldeb") $(basename "$devdeb")"
