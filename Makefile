@@ -6,13 +6,14 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
+FUZZ_SECONDS ?= 60
 DESTDIR ?=
 # What `make` and `make demo` build: the programs, not the test programs.
 PROGRAMS ?= pacelag pacelag-lab
 BUILD = JOBS=$(JOBS) scripts/build.sh
 export VERBOSE
 
-.PHONY: all deps test-deps build demo lab test test-normal test-asan tsan bench install deb clean format
+.PHONY: all deps test-deps build demo lab test test-normal test-asan tsan test-fuzz fuzz bench install deb clean format
 
 all: build
 
@@ -50,7 +51,14 @@ tsan: test-deps
 	@$(BUILD) build-tsan "-DCMAKE_BUILD_TYPE=Debug -DPACELAG_TSAN=ON $(CMAKE_FLAGS)" threads_test
 	cd build-tsan && ctest --output-on-failure -R '^threads_test$$'
 
-test: test-normal test-asan tsan
+# Each fuzz target over its seed corpus plus a short bounded run.
+test-fuzz: test-deps
+	JOBS=$(JOBS) scripts/fuzz.sh check
+
+test: test-normal test-asan tsan test-fuzz
+
+fuzz:
+	JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz.sh run
 
 bench:
 	@scripts/deps.sh bench
@@ -72,4 +80,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf build build-asan build-tsan build-bench build-release build-deb
+	rm -rf build build-asan build-tsan build-bench build-release build-deb build-fuzz

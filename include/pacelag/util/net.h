@@ -67,7 +67,8 @@ int ipvn2str(char* buf, const ipvn* rec, int family);
 // Numeric host text of sa without zone and without an IPv4-mapped prefix.
 // Returns getnameinfo's result: 0, or an EAI_ code with host left empty.
 int sockaddr2host(const sockaddr* sa, char* host, int hostlen);
-// In place: cuts at the first '%', then drops a leading "::ffff:" (any case).
+// In place: cuts at the first '%', then drops a leading "::ffff:" (any case)
+// before a dotted quad; other addresses that begin so are left whole.
 void hostunmap(char* host);
 // True when an IPv6 stream socket accepts IPV6_V6ONLY = 0 (serves IPv4 too).
 bool ipv6dualstack();

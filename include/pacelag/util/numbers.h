@@ -68,13 +68,22 @@ int int2b128(char* buf, int32_t value);
 
 // ---- Number and size formatting ----
 
+// No buffer size is passed to the three routines below. A buffer of
+// NUMTEXT_SIZE bytes holds any secs2str text, and any size2str or bitrate2str
+// text of a value in 0..1e18 (or NaN) with the default suffix; with another
+// suffix add strlen(suffix). Larger and negative values can give longer texts.
+constexpr int NUMTEXT_SIZE = 29;
+
 // Byte count with a decimal unit (bytes, KB .. PB), then suffix (null = "").
-// No buffer size: values 0..1e18 need at most 11 characters plus the suffix.
+// Values 0..1e18 need at most 11 characters ("1000.000 PB") plus the suffix.
 // Returns the length written.
 int size2str(char* buf, const char* suffix, double bytes);
-// Bit rate in bit, kbit or Mbit, then suffix (null = "/s").
+// Bit rate in bit, kbit or Mbit, then suffix (null = "/s"). Mbit is the top
+// unit, so values 0..1e18 need up to 22 characters ("1000000000000.000 Mbit")
+// plus the suffix.
 int bitrate2str(char* buf, const char* suffix, double bits);
-// "S secs", "M mins, S secs" or "H hrs, M mins, S secs"; at most 27 characters.
+// "S secs", "M mins, S secs" or "H hrs, M mins, S secs"; at most 28 characters
+// ("596522 hrs, 59 mins, 59 secs"), so NUMTEXT_SIZE bytes with the NUL.
 int secs2str(char* buf, int secs);
 // Two lower-case hex digits per byte; null for a count below 0 or from 2^30,
 // or when memory runs out.

@@ -51,7 +51,9 @@ void hostunmap(char* host) {
     UTIL_CHECK(host != nullptr);
     char* zone = std::strchr(host, '%');
     if (zone != nullptr) *zone = '\0';
-    if (strncasecmp(host, "::ffff:", 7) == 0) {
+    // Only a mapped IPv4 address has a dotted remainder; "::ffff:1:2:3" is a
+    // different IPv6 address and dropping its first groups would name another.
+    if (strncasecmp(host, "::ffff:", 7) == 0 && std::strchr(host + 7, ':') == nullptr) {
         char scratch[64];
         strcopy(scratch, host + 7, sizeof scratch);
         std::strcpy(host, scratch);

@@ -108,15 +108,18 @@ TEST(SockaddrRecord, FromSocketAddress) {
 }
 
 TEST(SockaddrHost, Unmap) {
-    const char* cases[][2] = {{"2001:db8::1", "2001:db8::1"},
-                              {"fe80::1%eth0", "fe80::1"},
-                              {"::FFFF:10.0.0.1", "10.0.0.1"},
-                              {"::fFfF:10.0.0.1%lo", "10.0.0.1"},
-                              {"::ffff", "::ffff"},
-                              {"::ffff:", ""},
-                              {"::192.0.2.1", "::192.0.2.1"},
-                              {"%x", ""},
-                              {"", ""}};
+    const char* cases[][2] = {
+        {"2001:db8::1", "2001:db8::1"},
+        {"fe80::1%eth0", "fe80::1"},
+        {"::FFFF:10.0.0.1", "10.0.0.1"},
+        {"::fFfF:10.0.0.1%lo", "10.0.0.1"},
+        {"::ffff", "::ffff"},
+        {"::ffff:", ""},
+        {"::192.0.2.1", "::192.0.2.1"},
+        {"::ffff:1:2:3", "::ffff:1:2:3"},
+        {"::FFFF:ffff:ffff:ffff:ffff:ffff", "::FFFF:ffff:ffff:ffff:ffff:ffff"},
+        {"%x", ""},
+        {"", ""}};
     for (const auto& c : cases) {
         char buf[32];
         std::strcpy(buf, c[0]);
@@ -135,6 +138,7 @@ TEST(SockaddrHost, NumericText) {
         {addr("192.0.2.1"), 64, 0, "192.0.2.1"},
         {addr("::ffff:192.0.2.1"), 64, 0, "192.0.2.1"},
         {addr("::192.0.2.1"), 64, 0, "::192.0.2.1"},
+        {addr("::ffff:1:2:3:4:5"), 64, 0, "::ffff:1:2:3:4:5"}, // not a mapped address
         {addr("fe80::1", if_nametoindex("lo")), 64, 0, "fe80::1"},
         {addr("192.0.2.1"), 5, EAI_OVERFLOW, ""},
         {addr("192.0.2.1"), 1, EAI_OVERFLOW, ""},

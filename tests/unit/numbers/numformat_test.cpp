@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -56,13 +57,73 @@ TEST(Numformat, DurationTexts) {
         {3599, "59 mins, 59 secs"},
         {3600, "1 hrs, 0 mins, 0 secs"},
         {-2147483647 - 1, "-2147483648 secs"},
-        {2147483647, "596523 hrs, 14 mins, 7 secs"}, // the longest text
+        {2147483647, "596523 hrs, 14 mins, 7 secs"},
+        {2147482799, "596522 hrs, 59 mins, 59 secs"}, // one of the longest
     };
     for (auto& c : cases) {
         char buf[32];
         EXPECT_EQ(secs2str(buf, c.secs), static_cast<int>(std::strlen(c.want)));
         EXPECT_STREQ(buf, c.want);
     }
+}
+
+// Every number text at its worst input, in a buffer of exactly its stated size
+// followed by guard bytes: the text must be the expected one and the guard intact.
+TEST(Numformat, WorstCasesFitTheirStatedBuffers) {
+    unsigned char v6max[16];
+    std::memset(v6max, 0xFF, sizeof v6max);
+    const struct {
+        const char* want;
+        int size; // stated buffer size, terminator included
+        int (*render)(char*, const unsigned char*);
+    } cases[] = {
+        {"596522 hrs, 59 mins, 59 secs", NUMTEXT_SIZE,
+         [](char* b, const unsigned char*) { return secs2str(b, 2147482799); }},
+        {"-2147483648 secs", NUMTEXT_SIZE,
+         [](char* b, const unsigned char*) { return secs2str(b, -2147483647 - 1); }},
+        {"1000.000 PB", NUMTEXT_SIZE,
+         [](char* b, const unsigned char*) { return size2str(b, nullptr, 1e18); }},
+        {"1000.000 KB/s", NUMTEXT_SIZE + 2,
+         [](char* b, const unsigned char*) { return size2str(b, "/s", 999999.9); }},
+        {"1000000000000.000 Mbit/s", NUMTEXT_SIZE,
+         [](char* b, const unsigned char*) { return bitrate2str(b, nullptr, 1e18); }},
+        {"1000000000000.000 Mbit", NUMTEXT_SIZE,
+         [](char* b, const unsigned char*) { return bitrate2str(b, "", 1e18); }},
+        {"-2147483648", 12,
+         [](char* b, const unsigned char*) { return int2str(b, -2147483647 - 1); }},
+        {"4294967295", 11, [](char* b, const unsigned char*) { return uint2str(b, 4294967295u); }},
+        {"-9223372036854775808", 21,
+         [](char* b, const unsigned char*) { return long2str(b, INT64_MIN); }},
+        {"18446744073709551615", 21,
+         [](char* b, const unsigned char*) { return ulong2str(b, UINT64_MAX); }},
+        {"255.255.255.255", 16,
+         [](char* b, const unsigned char*) { return ipv4num2str(b, 0xFFFFFFFF); }},
+        {"FFFFFFFF", 9, [](char* b, const unsigned char*) { return uint2hex(b, 0xFFFFFFFF); }},
+        {"-200000", 8, [](char* b, const unsigned char*) { return int2b64(b, INT32_MIN); }},
+        {"-80000000000", 13, [](char* b, const unsigned char*) { return long2b64(b, INT64_MIN); }},
+        {"-(!!!!", 7, [](char* b, const unsigned char*) { return int2b128(b, INT32_MIN); }},
+        {"FFFF:FFFF:FFFF:FFFF:FFFF:FFFF:FFFF:FFFF", 40,
+         [](char* b, const unsigned char* a) { return ipv6addr2str(b, a); }},
+        {"FFFF:FFFF:FFFF:FFFF:FFFF:FFFF:FFFF:FFFF/255", 44,
+         [](char* b, const unsigned char* a) { return ipv6cidr2str(b, 255, a); }},
+    };
+    for (auto& c : cases) {
+        std::string buf(c.size + 8, '~');
+        EXPECT_EQ(c.render(&buf[0], v6max), static_cast<int>(std::strlen(c.want))) << c.want;
+        EXPECT_STREQ(buf.c_str(), c.want);
+        EXPECT_EQ(buf.substr(c.size), std::string(8, '~')) << c.want;
+    }
+}
+
+// The longest duration texts lie among the largest hour counts; none may pass 28.
+TEST(Numformat, NoDurationTextPassesItsMaximum) {
+    char buf[64];
+    size_t longest = 0;
+    for (int s = 2147483647; s >= 2147483647 - 200000; --s)
+        longest = std::max(longest, static_cast<size_t>(secs2str(buf, s)));
+    for (int s = -2147483647 - 1; s < 400000000; s += 3593)
+        longest = std::max(longest, static_cast<size_t>(secs2str(buf, s)));
+    EXPECT_EQ(longest, static_cast<size_t>(NUMTEXT_SIZE - 1));
 }
 
 TEST(Numformat, HexDumps) {
