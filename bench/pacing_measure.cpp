@@ -20,35 +20,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "measure.h"
+
 namespace {
 const int kRates[] = {10, 100, 1000, 10000, 100000};
 const int kPadlen = 200;
 const int kMsglen = kPadlen + 10;
 const double kWarmup = 0.5; // seconds left out at the start of each run
-
-double now() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-double seconds(const timeval& tv) {
-    return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1e-6;
-}
-
-// Other work on the machine takes cores from the paced process; the table
-// shows how busy the machine was.
-std::string loadavg() {
-    char text[128] = "";
-    FILE* f = fopen("/proc/loadavg", "r");
-    if (f) {
-        if (!fgets(text, sizeof text, f)) text[0] = 0;
-        fclose(f);
-    }
-    std::string s = text;
-    while (!s.empty() && s.back() == '\n') s.pop_back();
-    return s;
-}
 
 void row(const char* side, int rate, double achieved, double cpu) {
     printf("| %-8s | %9d | %11.1f | %6.3f | %7.3f |\n", side, rate, achieved, achieved / rate, cpu);

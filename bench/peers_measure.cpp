@@ -23,30 +23,10 @@
 #include <unistd.h>
 #include <vector>
 
+#include "measure.h"
+
 namespace {
 const int kMsglen = 210; // pacelag's default message: 10 digits and 200 bytes of padding
-
-double now() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-double seconds(const timeval& tv) {
-    return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1e-6;
-}
-
-std::string loadavg() {
-    char text[128] = "";
-    FILE* f = fopen("/proc/loadavg", "r");
-    if (f) {
-        if (!fgets(text, sizeof text, f)) text[0] = 0;
-        fclose(f);
-    }
-    std::string s = text;
-    while (!s.empty() && s.back() == '\n') s.pop_back();
-    return s;
-}
 
 void row(const char* side, int rate, double achieved, double cpu) {
     printf("| %-9s | %9d | %11.1f | %6.3f | %7.3f |\n", side, rate, achieved, achieved / rate, cpu);
