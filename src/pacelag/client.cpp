@@ -7,7 +7,6 @@
 #include "pacelag/util.h"
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -16,19 +15,8 @@
 #include <sys/socket.h>
 
 namespace {
-// Reports a failed set-up step as "<what>: <error text>", followed by the empty
-// line the loop always leaves after an error, and releases the socket. The
-// error text is taken before anything is printed, which may change errno.
-__attribute__((format(printf, 2, 3))) int setupfailed(int fd, const char* what, ...) {
-    const char* why = lasterrtext();
-    va_list args;
-    va_start(args, what);
-    vsay(what, args);
-    va_end(args);
-    say(": %s\n\n", why);
-    closefd(fd);
-    return -1;
-}
+// After a set-up failure: the empty line the loop always leaves after an error.
+const char kAfterFailure[] = "\n";
 } // namespace
 
 int pacelag_client(const addrinfo* entry, const char* host, int port, int buflen, int padlen,
@@ -44,7 +32,7 @@ int pacelag_client(const addrinfo* entry, const char* host, int port, int buflen
     MonotonicClock clock;
 
     int fd = socket(entry->ai_family, SOCK_STREAM, IPPROTO_TCP);
-    if (fd < 0) return setupfailed(-1, "[ERROR] Socket allocation failed");
+    if (fd < 0) return setupfailed(-1, kAfterFailure, "[ERROR] Socket allocation failed");
     // The connect blocks. A stop signal during it interrupts it (the handler
     // is installed without SA_RESTART): that is still reported, but it is a
     // stop, not a failure. A stop that came earlier ends the client here.
@@ -54,13 +42,13 @@ int pacelag_client(const addrinfo* entry, const char* host, int port, int buflen
     }
     if (connect(fd, entry->ai_addr, entry->ai_addrlen) != 0) {
         bool interrupted = lasterror() == EINTR && stopped(stop);
-        setupfailed(fd, "[ERROR] connect failed to %s on port %d", host, port);
+        setupfailed(fd, kAfterFailure, "[ERROR] connect failed to %s on port %d", host, port);
         return interrupted ? 0 : -1;
     }
     if (buflen > 0 && setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buflen, sizeof buflen) < 0)
-        return setupfailed(fd, "[ERROR] Failed to set send buffer to %d", buflen);
+        return setupfailed(fd, kAfterFailure, "[ERROR] Failed to set send buffer to %d", buflen);
     if (setblocking(fd, false) != 0)
-        return setupfailed(fd, "[ERROR] Failed to make socket nonblocking");
+        return setupfailed(fd, kAfterFailure, "[ERROR] Failed to make socket nonblocking");
 
     char buffer[4096];
     uint32_t count = 0;

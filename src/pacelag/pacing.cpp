@@ -1,6 +1,8 @@
 // The tool's real clock for pacing, and its output helper.
 #include "pacing.h"
 
+#include "pacelag/util.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
@@ -27,14 +29,21 @@ void MonotonicClock::sleepuntil(int64_t deadline) {
     clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
 }
 
-void vsay(const char* format, va_list args) {
-    vprintf(format, args);
-    fflush(stdout);
-}
-
 void say(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    vsay(format, args);
+    vprintf(format, args);
     va_end(args);
+    fflush(stdout);
+}
+
+int setupfailed(int fd, const char* after, const char* what, ...) {
+    const char* why = lasterrtext();
+    va_list args;
+    va_start(args, what);
+    vprintf(what, args);
+    va_end(args);
+    say(": %s\n%s", why, after);
+    closefd(fd);
+    return -1;
 }

@@ -3,7 +3,6 @@
 // use to read the stop flag and to print.
 #pragma once
 
-#include <cstdarg>
 #include <cstdint>
 
 #include "check.h"
@@ -126,4 +125,8 @@ int pacelag_server(int port, int buflen, int padlen, int rate, bool& stop);
 // printf followed by a flush: every line and mark must be visible when it
 // happens, also when standard output is a pipe or a file.
 void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void vsay(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
+// Reports a failed set-up step as "<what>: <error text>\n" followed by `after`
+// (each side's own closing text), releases fd (when >= 0) and returns -1. The
+// error text is taken before anything is printed, which may change errno.
+int setupfailed(int fd, const char* after, const char* what, ...)
+    __attribute__((format(printf, 3, 4)));

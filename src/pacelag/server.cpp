@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -16,19 +15,8 @@
 #include <unistd.h>
 
 namespace {
-// Reports a failed set-up step as "<what>: <error text>", followed by the
-// status line the server always prints after one, and releases the socket.
-// The error text is taken before anything is printed, which may change errno.
-__attribute__((format(printf, 2, 3))) int setupfailed(int fd, const char* what, ...) {
-    const char* why = lasterrtext();
-    va_list args;
-    va_start(args, what);
-    vsay(what, args);
-    va_end(args);
-    say(": %s\nWaiting for connection..\n", why);
-    closefd(fd);
-    return -1;
-}
+// After a set-up failure: the status line the server always prints after one.
+const char kAfterFailure[] = "Waiting for connection..\n";
 
 // Seconds between the message's timestamp and now. The timestamp comes off the
 // wire, so it may be any 64-bit value; the difference saturates instead of
@@ -105,15 +93,15 @@ int pacelag_server(int port, int buflen, int padlen, int rate, bool& stop) {
     MonotonicClock clock;
 
     int fd = socket(AF_INET6, SOCK_STREAM, IPPROTO_TCP);
-    if (fd < 0) return setupfailed(-1, "[ERROR] Socket allocation failed");
+    if (fd < 0) return setupfailed(-1, kAfterFailure, "[ERROR] Socket allocation failed");
     int off = 0;
     if (setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off) != 0)
-        return setupfailed(fd, "[ERROR] Set dualstack socket failed");
+        return setupfailed(fd, kAfterFailure, "[ERROR] Set dualstack socket failed");
     int on = 1;
     if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
-        return setupfailed(fd, "[ERROR] Set reuse address failed");
+        return setupfailed(fd, kAfterFailure, "[ERROR] Set reuse address failed");
     if (setblocking(fd, false) != 0)
-        return setupfailed(fd, "[ERROR] Failed to enter nonblocking mode");
+        return setupfailed(fd, kAfterFailure, "[ERROR] Failed to enter nonblocking mode");
     // Accepted sockets take their receive buffer from the listener's; it is
     // set again on each of them below. Failing here is not fatal.
     if (buflen > 0 && setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buflen, sizeof buflen) < 0) {
@@ -126,8 +114,9 @@ int pacelag_server(int port, int buflen, int padlen, int rate, bool& stop) {
     addr.sin6_port = htons(static_cast<uint16_t>(port));
     addr.sin6_addr = in6addr_any;
     if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-        return setupfailed(fd, "[ERROR] Bind failed to port %d", port);
-    if (listen(fd, 128) != 0) return setupfailed(fd, "[ERROR] Could not listen on port %d", port);
+        return setupfailed(fd, kAfterFailure, "[ERROR] Bind failed to port %d", port);
+    if (listen(fd, 128) != 0)
+        return setupfailed(fd, kAfterFailure, "[ERROR] Could not listen on port %d", port);
 
     say("Waiting for connection..\n");
     uint32_t count = 0;
