@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Front door: `make` builds the programs, `make demo` runs a server and a
 # client on loopback, `make test` builds and runs every test in a normal and a
 # sanitizer build, `make install` installs an optimised, stripped build under

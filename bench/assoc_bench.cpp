@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Speed of aaContext (hashed mode, copied keys) against
 // std::unordered_map<std::string, void*>: inserting and then looking up N
 // distinct short text keys, same keys and same order for both, same process.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Speed of the IPv6 address text routines against the C library, on the same
 // 10000 addresses in the same process: str2ipv6addr against
 // inet_pton(AF_INET6) reading the texts inet_ntop wrote, and ipv6addr2str

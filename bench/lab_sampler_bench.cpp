@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What pacelag-lab's sampler costs: a socket-diagnostics query for the
 // connections on one port (which walks the host's whole connection table), a
 // lookup of one known connection (what the lab does every 10 ms), each with

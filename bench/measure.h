@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Clock and machine-load helpers shared by the measuring programs.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Measures how closely the pacelag binary keeps its requested rate, as client
 // against a reader that keeps up and as server fed by a writer that keeps its
 // receive queue full, and what CPU share that costs. A plain loop of relative

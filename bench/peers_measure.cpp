@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the paced modes of two peer tools from Debian's packages on loopback,
 // in the same table layout as pacing_measure so that the rows line up:
 // sockperf's under-load mode over TCP (--mps) and irtt over UDP (-i), the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Install rules: the programs and man pages (component "tool"), and the library
 # as a package others build on (component "dev": headers, library, CMake
 # package, pkg-config file; "lib": the shared library's runtime files).

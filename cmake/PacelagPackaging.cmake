@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Debian packages built by CPack (`make deb`): "pacelag" with the programs and
 # man pages, "libpacelag-util-dev" with the headers, the library, the CMake
 # package and the pkg-config file. A shared build adds "libpacelag-util1" with

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The fuzz targets (fuzz/*_fuzz.cpp), one per family of text parsers.
 #
 # With PACELAG_FUZZ (clang only) they are libFuzzer programs. The library is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: IPv6 and IPv4 address texts, prefixes, ranges and matches.
 // Properties: failures zero their outputs, written addresses parse back to the
 // same bytes, parsing agrees with inet_pton where both rules allow, a range

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: the compact date reader and the four date writers. Input: a
 // control byte (a buffer size and a zone), eight bytes of a time value, then
 // the text to read.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared helpers of the fuzz targets: exactly-sized heap copies of the input,
 // so that reading or writing one byte too far is caught by AddressSanitizer,
 // a splitter for inputs that carry several texts, and a check that stops the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: hexadecimal and positional digit texts, decimal parsing and
 // ranges, truth words, number and size texts, and rounding.
 // Properties: every writer stays within its stated buffer (exactly sized on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: the readers and builders of untrusted text: INI text and its
 // sections, HTML tag attributes, values and entities, CSV records, delimited
 // lists, template key lists, regular-expression group names and command lines.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a fuzz target's entry point once over every file of its seed corpus,
 // so that the normal and sanitizer test builds replay each input that ever
 // found a fault, with g++ and without the libFuzzer runtime.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: the four template substitution routines and quote doubling,
 // against a small table whose keys compare exactly or ignoring case. Input:
 // a control byte, a value for the key "v", LF, then the template.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: character-class tests, in-place filters, quote removal and
 // doubling, backslash and entity escaping, data masking, path splitting and
 // joining, common names of distinguished names, the NUL-free byte coding, the

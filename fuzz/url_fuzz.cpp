@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: URL splitting, path names with extension replacement,
 // percent-decoding and form encoding. Input: a control byte (buffer size and
 // which of path and extension are given), then url, path and extension

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs every benchmark program found in the given build directory.
 set -e
 dir=${1:-build-bench}

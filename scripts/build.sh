@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Configures and builds one build directory without flooding the terminal:
 # cmake's own output goes to configure.log and build.log in that directory and
 # only a few lines of progress show, plus any compiler warnings. On a failure

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: MIT
 # Runs a pacelag server at 2 messages per second and a client at 4 on loopback,
 # with small socket buffers on both sides, and shows what both print as it
 # happens, each line labelled with its side: the server's ages climb while the

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Makes sure the tools a make target needs are present. Installs what is
 # missing with apt-get when running as root on Debian/Ubuntu; otherwise says
 # exactly what to install.

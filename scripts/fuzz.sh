@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Builds the libFuzzer targets with clang and runs them.
 # Usage: scripts/fuzz.sh check   each target over its seed corpus, then a short
 #                                bounded run (FUZZ_CHECK_SECONDS, default 10)

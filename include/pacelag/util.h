@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pacelag utility library: the one header that programs include.
 //
 // Plain procedural routines over NUL-terminated texts, caller buffers and small

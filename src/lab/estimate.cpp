@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The consumed-rate window and the delay estimate.
 #include "estimate.h"
 

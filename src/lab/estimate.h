@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How long a request waits, by Little's law: the bytes queued between the
 // client's send call and the server's read, over the rate at which the server
 // really takes bytes in, measured from the kernel's counters.

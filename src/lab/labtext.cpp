@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CSV and JSON output, output splitting and option values for the lab.
 #include "labtext.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text the lab writes and reads: CSV fields, a flat JSON object, the split of
 // pacelag's output into event rows, and option values with units.
 #pragma once

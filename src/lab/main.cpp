@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pacelag-lab: watches pacelag's connections in the kernel, runs experiments
 // with the real pacelag binaries, sweeps one parameter, and draws reports.
 #include "options.h"

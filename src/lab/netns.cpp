@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Network namespaces, veth and tc through iproute2, and child processes that
 // start inside a namespace.
 #include "netns.h"

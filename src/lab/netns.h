@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The lab's test bed: two network namespaces joined by a veth pair, the
 // client's side shaped with tc, and the child processes that run in them.
 // Everything is named after the lab's pid, so runs side by side never meet and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading and checking the lab's options.
 #include "options.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command-line options of the lab's commands, read from the table args2aa
 // builds (names without the dash, any letter case).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // timeline.csv, events.csv and summary.json.
 #include "record.h"
 

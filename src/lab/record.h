@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What an experiment records: the timeline of sampled queues, the lines both
 // programs printed, and the summary drawn from them at the end.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The lab's report: reads an experiment's files (or several experiments'
 // summaries for a sweep) and writes one self-contained report.html.
 #include "report.h"

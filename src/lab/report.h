@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The lab's report: one self-contained HTML page drawn from the files an
 // experiment wrote (timeline.csv, events.csv, summary.json), or, for a sweep,
 // from the summaries of several experiments. Chart.js is read from Debian's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fixed texts of the report pages. The scripts avoid '$' so that nobody
 // mistakes them for templates, and the explanations say how to read each
 // chart in the words a user of pacelag knows.

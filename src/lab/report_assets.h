@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fixed texts of the report pages: skeleton, styles, scripts and the
 // templates of the parts that carry an experiment's values.
 #pragma once

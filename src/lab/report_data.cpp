@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading an experiment's files for the report: the summary object, the CSV
 // records of the timeline and the printed lines, and the reductions drawn.
 #include "report_data.h"

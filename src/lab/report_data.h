@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The report's inputs: the flat summary object, CSV records, the timeline and
 // the printed lines of one experiment, read into plain vectors, and the
 // reductions the charts need (per-second mark counts, peak-keeping thinning).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Building the report pages. Every text that comes from an experiment (the
 // summary's texts, printed lines, the values a user swept) reaches the page
 // through htmlkeysub or jsonkeysub; numbers are formatted here.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Building the report pages: the experiment's data turned into one HTML text
 // with Chart.js, the styles, the drawing script and the data inlined.
 #pragma once

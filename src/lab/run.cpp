@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The experiment runner: test bed, the two pacelag processes, the 10 ms
 // sampling loop and the clean-up that every path goes through.
 #include "run.h"

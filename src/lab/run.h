@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One experiment: pacelag's server and client started under the lab's eyes,
 // both sockets sampled every 10 ms, every printed line recorded, and the
 // results written as timeline.csv, events.csv and summary.json.

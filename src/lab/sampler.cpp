@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Socket diagnostics over netlink: inet_diag dumps filtered by port, and the
 // root qdisc's backlog of one interface.
 #include "sampler.h"

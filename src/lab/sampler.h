@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Socket diagnostics: what the kernel holds for each TCP connection (queues,
 // buffer limits, congestion state), read through NETLINK_SOCK_DIAG, and a
 // link's qdisc backlog read through rtnetlink. This is what `ss -tmi` and

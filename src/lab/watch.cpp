@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The watch command: sample, print one line per connection, keep the peaks.
 #include "watch.h"
 

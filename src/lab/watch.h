@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `pacelag-lab watch`: the queues of every connection on one port, sampled at
 // an interval and printed as aligned columns (optionally also as CSV).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The client loop: connect once, then in every slot of the schedule drain the
 // echoes, build a time-stamped test message and send it without ever blocking. A message that
 // finds the send queue full is dropped whole; one that went out in part is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pacelag entry: stop handling, command-line options, name resolution and the
 // hand-over to the client or server loop. The exit status tells scripts how the
 // run ended: 0 after a stop, 1 after a failure, 2 for a refused command line.

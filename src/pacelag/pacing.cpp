@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's real clock for pacing, and its output helper.
 #include "pacing.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared parts of the pacelag tool: the pacing values derived from a rate, the
 // schedule both loops keep, their entry points, and the small helpers both
 // use to read the stop flag and to print.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server loop: listen dual-stack on one port, serve one connection at a
 // time, read whole test messages at the configured rate, print the age of every
 // cadence-th one and echo the first half of each back.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Private allocation entry points of the library. Everything the library
 // allocates goes through these so that tests can make the n-th allocation fail
 // and check the out-of-memory paths. Blocks are ordinary malloc blocks: callers

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The always-on precondition check and the allocation wrappers with their
 // test hook.
 #include "alloc.h"

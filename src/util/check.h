@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Private precondition check of the library and the tool. Unlike assert() it
 // stays active in every build type, NDEBUG included: a null required pointer is
 // a programming error and must stop the process where it happens.

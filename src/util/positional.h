@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Private: writing an integer in a positional alphabet (decimal, hexadecimal,
 // the 64- and 128-symbol alphabets), shared by the decimal and digit texts.
 #pragma once

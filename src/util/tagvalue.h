@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Private to the library: the attribute lookup behind htmltagvalue, telling a
 // missing attribute apart from a lack of memory so that builders can report it.
 #pragma once

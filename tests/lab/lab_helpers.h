@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers for the lab's tests: a pacelag-lab child with its output on a pipe,
 // a temporary directory, and readers for the CSV and JSON files a run writes.
 // Every wait is bounded; children are killed and reaped on every path.

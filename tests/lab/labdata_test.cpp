@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The lab's data handling without processes: CSV and JSON text, splitting
 // pacelag's output into events, option values, the consumed-rate window and
 // the files a recorder writes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading an experiment's files for the report: the summary object, CSV
 // records, the timeline columns, mark counts and peak-keeping thinning.
 #include "report_data.h"

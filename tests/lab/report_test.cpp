@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The report as a person sees it: synthetic experiment directories turned
 // into pages, checked for self-containment and escaping, then opened in
 // headless Chromium: no script errors, every chart drawn with data in its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pacelag-lab run with the link as the bottleneck: a client faster than a
 // shaped 400 kbit/s link, a server faster than both. The queue sits in the
 // client's send queue and the link's qdisc, and the estimate foretells the

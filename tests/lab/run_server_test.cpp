@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pacelag-lab run with the server as the bottleneck: client 4/s, server 2/s,
 // 2048-byte buffers, 20 s. The queue fills, drops appear, the estimate rises
 // and foretells the ages the server prints, and nothing is left behind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pacelag-lab runs that end early: by SIGINT it cleans up and writes what it
 // has; killed outright, it leaves namespaces that the next run removes; a
 // server that cannot listen ends the run before any client starts.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pacelag-lab sweep: one whole run per value, each in its own directory with
 // the value applied, then one comparing report.
 #include "lab_helpers.h"

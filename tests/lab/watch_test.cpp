@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pacelag-lab watch against a real loopback connection whose reader stops
 // reading: the send queue grows in the printed lines within a second, the
 // printed columns equal the CSV of the same samples and what the sampler

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # pacelag_util as other projects use it. The static library of this build and
 # a shared build of its own are each installed into a temporary prefix; then
 # three consumers are built and run against each: one finds the prefix with

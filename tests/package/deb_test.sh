@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The Debian packages of this build, made by CPack as `make deb` makes them:
 # each lists the files it should hold and no others' files, carries its
 # version, architecture and found dependencies, and the tool package,

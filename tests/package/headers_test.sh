@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Every public header stands alone: a translation unit that includes it first
 # (twice, to catch a missing include guard) compiles with g++ and clang++ under
 # strict warnings. Headers that declare library routines also mark them for

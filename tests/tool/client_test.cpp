@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pacelag client over loopback: the bytes on the wire, the progress marks
 // against fast and stalled readers, connection failures and stopping.
 #include "tool_helpers.h"

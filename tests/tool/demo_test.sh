@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The demo as a user meets it: labelled lines from both sides arrive while it
 # runs (not all at the end), it stops both sides after its time or on Ctrl-C,
 # and its summary agrees with the lines it showed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hostile peers against the pacelag server over loopback: malformed and cut
 // messages, a trickling client, a burst of dead connections and a flood. After
 // each one the next well-behaved client is served, and the server holds no

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The manual page renders without a single warning in both formatters Debian
 # ships (mandoc and groff), and its OPTIONS section describes every option the
 # program's usage text lists, with the default the usage text states.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command-line handling of the pacelag binary: every validation message, the
 // usage text byte for byte, the resolver's reason and the exit status.
 #include "tool_helpers.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pacelag server over loopback: ages, echoes, print cadence, the counter
 // across connections, faulty streams, set-up failures and stopping.
 #include "tool_helpers.h"

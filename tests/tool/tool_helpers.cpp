@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Child process and loopback socket helpers for the pacelag tool tests.
 #include "tool_helpers.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers for the end-to-end tests of the pacelag binary: a child process with
 // its standard output on a pipe, and small loopback socket utilities. Every
 // wait is bounded and every child is reaped when its handle goes away.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Local time zones for the time tests: a scoped TZ setting and small helpers
 // that build and read local times with the C library alone.
 #pragma once

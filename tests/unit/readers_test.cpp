@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every reader of untrusted text fed a few thousand generated texts (random
 // bytes and random mixes of syntax characters), each in a heap block of exactly
 // its size so that the sanitizer build catches any read past the NUL. Seeded:

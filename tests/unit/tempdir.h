@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A fresh temporary directory per test, removed with everything in it.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Part of pacelag/util.h: aaContext, a chained hash table of text or word keys
 // to untyped values with one iteration cursor, and its command-line builder.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Part of pacelag/util.h: builders that fill an aaContext or a list of texts
 // from INI text, HTML attributes, template references, delimited lists, CSV
 // records and regular-expression group names.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Part of pacelag/util.h: local time and calendar steps, date texts, calendar
 // differences and periods, month lengths and day numbers. Time values are
 // seconds since the epoch; everything works in the process's local time zone

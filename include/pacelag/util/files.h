@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Part of pacelag/util.h: whole-file reads and writes, questions about a path,
 // directory search by pattern, and path and name parts.
 #pragma once

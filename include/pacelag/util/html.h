@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Part of pacelag/util.h: attribute values of simple HTML tag text, the few
 // character entities they carry, and HTML escaping.
 #pragma once

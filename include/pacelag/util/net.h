@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Part of pacelag/util.h: IPv6 and IPv4 address texts, 16-byte address values,
 // MAC address texts, socket addresses and the address record, URLs, address
 // patterns and ranges, and the Internet checksum.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Part of pacelag/util.h: numbers: parsing them from text, digit texts in
 // several alphabets, sizes, rates and durations for people, decimal rounding,
 // and comparisons, counters and bits.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Part of pacelag/util.h: string primitives on NUL-terminated texts and sized
 // caller buffers.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Part of pacelag/util.h: the library's own texts for system error numbers and
 // thin wrappers over sockets, sleeping, clocks and processor count.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Part of pacelag/util.h: template key substitution: '$name' references of a
 // template filled from an aaContext, escaped for text, HTML, JSON or SQL.
 #pragma once

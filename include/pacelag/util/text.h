@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Part of pacelag/util.h: character classes, filters, quoting and escaping,
 // and data masking.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Part of pacelag/util.h: detached threads, events (counting wake-ups on a
 // condition variable) and the random source.
 #pragma once

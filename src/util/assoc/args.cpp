@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // args2aa: the options of a command line as a list-mode, case-ignoring table
 // of option names and their values.
 #include "pacelag/util.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // aaContext: a chained hash table of text or 64-bit word keys with one
 // iteration cursor, and the 16-bit key hashes it is built on.
 #include "pacelag/util.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Builders of an aaContext or a list of texts from HTML tag attributes,
 // template '$' references, delimited lists, separated records and the named
 // groups of a regular expression.

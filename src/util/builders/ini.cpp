@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // INI text: key = value lines, plain or marked up as simple HTML, read into an
 // aaContext, and cutting one [section] out of an INI text. The text may be any
 // bytes: every look-ahead stops at the terminating NUL.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Calendar differences and periods in local time: whole days between two
 // dates, whole months and remaining days between two times, the monthly
 // period anchored on a day of the month that holds a time; and the calendar

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Date texts: fixed English forms of a time value written into a caller's
 // buffer (UTC, two local forms, a mail-header date with a numeric zone) and the
 // reader of the compact local form "YYYYMMDD hh:mm:ss". Writers never allocate.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Local time and calendar steps: breakdowns, the conversion back that reads a
 // missing wall-clock time with the offset before its gap, month and field
 // arithmetic, and the starts of days and months. Everything works in the

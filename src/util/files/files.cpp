@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole-file reads and writes and stat-based questions about a path.
 #include "pacelag/util.h"
 

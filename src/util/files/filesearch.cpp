@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Directory search by shell pattern: the regular files of one directory whose
 // names match, ignoring case.
 #include "pacelag/util.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Path and name parts: joining, placing and splitting paths, names and
 // extensions, and picking the CN out of a distinguished name. Both '/' and '\'
 // separate on input; output paths use '/'. Nothing here touches the file system.

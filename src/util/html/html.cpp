@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Attribute values of simple HTML tag text, entity decoding and HTML escaping.
 // Every scan stops at the terminating NUL, so any bytes are safe input.
 #include "pacelag/util.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // 16-byte address values: range tests over network-order addresses and over
 // pairs of host-order words, the byte-order swap between the two, and the
 // IPv4-mapped IPv6 form.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Internet checksum (RFC 1071) of a run of bytes.
 #include "pacelag/util.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Address patterns: a single address, address/prefix, first-last, IPv4
 // wildcards and "everything", turned into inclusive ranges and matched.
 #include "pacelag/util.h"

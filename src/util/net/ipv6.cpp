@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // IPv6 and IPv4 address text: parsing the colon-hexadecimal forms (one "::", a
 // dotted IPv4 last part) into 16 network-order bytes, writing the compressed,
 // upper-case form back, and the dotted quad of a host-order IPv4 value.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MAC address texts: the three written forms and comparison across them.
 #include "pacelag/util.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Socket addresses: the 16-byte ipvn record, numeric host text of a peer with
 // zone and IPv4-mapped prefix removed, and the dual-stack probe.
 #include "pacelag/util.h"

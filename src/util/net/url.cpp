@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // URLs: composing a URL from base, path and extension, splitting an http or
 // https URL into host, port and path, percent-decoding and form encoding.
 #include "pacelag/util.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Comparisons, counters and bits: tolerances, wrapping counters, optional
 // bounds, bit lengths, common prefixes and bit arrays.
 #include "pacelag/util.h"

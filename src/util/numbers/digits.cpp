@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Digit texts: decimal, hexadecimal and the 64- and 128-symbol alphabets
 // written from integers, and hexadecimal text decoded to bytes.
 #include "pacelag/util.h"

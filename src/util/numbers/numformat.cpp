@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Human-readable quantities: byte counts and bit rates with decimal units,
 // durations, hexadecimal dumps, and trimming of decimal number text.
 #include "pacelag/util.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading numbers back from text: checked decimal conversions, decimal
 // fractions, count ranges written "first-last", the words that mean "yes" or
 // "no", and the tests whether a text is made of digits.

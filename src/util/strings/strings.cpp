@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // String primitives: blank test, trimming, bounded copy and append, single
 // character edits, letter case, search, lists and heap text slots.
 #include "pacelag/util.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's own texts for Linux (x86-64) system error numbers.
 #include "pacelag/util.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Thin wrappers over sockets, sleeping, clocks and the processor count.
 #include "pacelag/util.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Template key substitution: '$name' references of a template filled from an
 // aaContext, with values escaped for plain text, HTML, JSON or SQL.
 #include "pacelag/util.h"

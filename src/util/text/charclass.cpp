@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Character classes of whole texts and in-place filters.
 #include "pacelag/util.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Masking of values (card numbers, secrets) for display or storage, and the
 // test whether a value is already in masked form.
 #include "pacelag/util.h"

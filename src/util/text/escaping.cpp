@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Quoting and escaping: removal of surrounding quotes, doubling of single
 // quotes, the quote-parity test, backslash and entity escaping in place, and
 // the NUL-free byte encoding.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Detached threads, events and the random source.
 #include "pacelag/util.h"
 

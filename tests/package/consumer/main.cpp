@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A program outside pacelag that uses its library as any other project would:
 // through the one public header and the installed or embedded library.
 #include "pacelag/util.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests of args2aa: option words, values, order, dropped words and failures.
 #include "pacelag/util.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests of aaContext: hashes, lookups and results, resizing, walks with one
 // cursor, ownership of keys and values, and the out-of-memory paths.
 #include "pacelag/util.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Builders from HTML attributes, template references, delimited lists,
 // separated records and regular-expression group names.
 #include "pacelag/util.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // INI text into an aaContext, and cutting sections out of INI text.
 #include "pacelag/util.h"
 

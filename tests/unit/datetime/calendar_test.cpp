@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests for calendar differences and monthly periods, each table run under
 // several local zones set inside the process, and for month lengths and day
 // numbers against the C library.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests for the date texts: fixed examples, agreement with strftime for many
 // times in several local zones, buffer limits and the compact local reader.
 #include "pacelag/util.h"

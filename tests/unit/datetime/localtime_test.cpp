@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests for local time and calendar steps, each table run under several local
 // zones set inside the process, including daylight-saving gaps and overlaps.
 #include "pacelag/util.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole files on real files in a fresh temporary directory: round trips,
 // empty and binary content, missing paths, directories, FIFOs and links.
 #include "pacelag/util.h"

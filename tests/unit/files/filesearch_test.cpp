@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // File search in real directories.
 #include "pacelag/util.h"
 

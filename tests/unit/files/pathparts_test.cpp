@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Path composition, extensions, splitting and joining paths, and picking the
 // CN out of distinguished names.
 #include "pacelag/util.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Attribute values of tag text, entities and HTML escaping.
 #include "pacelag/util.h"
 

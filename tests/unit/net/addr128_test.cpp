@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // 128-bit range tests against each other and the IPv4-mapped form.
 #include "pacelag/util.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Internet checksum against a plain one's-complement sum.
 #include "pacelag/util.h"
 

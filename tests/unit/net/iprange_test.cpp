@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Address patterns: IPv4 and IPv6 range tables, matching against directly
 // computed masks and 128-bit comparisons, and generated-input safety.
 #include "pacelag/util.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // IPv6 address text: parse and write tables, and agreement with the C
 // library's inet_pton/inet_ntop on generated addresses and texts.
 #include "pacelag/util.h"

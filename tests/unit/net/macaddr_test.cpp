@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MAC address texts: accepted and refused forms, comparison across forms.
 #include "pacelag/util.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Socket addresses: the ipvn record, host texts, and the peer address of real
 // loopback connections over IPv4, IPv6 and a dual-stack IPv6 listener.
 #include "pacelag/util.h"

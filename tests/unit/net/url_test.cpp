@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // URLs: composing with a replacement extension, splitting into host, port and
 // path (the caller's text untouched, nothing leaked), percent-decoding and
 // form encoding.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Comparisons, counters, bit lengths and bit arrays.
 #include "pacelag/util.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Digit texts: hexadecimal decoding, positional alphabets and decimal texts
 // against printf.
 #include "pacelag/util.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Size, rate and duration texts, hexadecimal dumps and number trimming.
 #include "pacelag/util.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Checked decimal conversions, decimal fractions, count ranges, truth words
 // and the numeric tests.
 #include "pacelag/util.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Decimal rounding of amounts and the split of an amount with a surcharge.
 #include "pacelag/util.h"
 

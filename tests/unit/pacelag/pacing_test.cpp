@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pacing rules of the pacelag tool: interval, back-off and print cadence from
 // a rate, and the schedule of slots both loops keep.
 #include "pacing.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // String primitives: boundaries of the bounded routines, in-place edits, text
 // tests, case-ignoring search, heap slots and their failure paths.
 #include "pacelag/util.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Error texts: the numbers the tool prints, the gaps, and the fallback.
 #include "pacelag/util.h"
 

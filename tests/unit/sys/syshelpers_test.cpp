@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Socket, sleep and clock helpers on real descriptors and the real clock.
 #include "pacelag/util.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Template key substitution: examples per routine, escaping round trips over
 // random values, output growth, out-of-memory paths and the null checks.
 #include "pacelag/util.h"

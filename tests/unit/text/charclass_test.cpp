@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Character classes and in-place filters.
 #include "pacelag/util.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Masking values and recognising masked values.
 #include "pacelag/util.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Quoting and escaping: quote removal, quote doubling into buffers, in place
 // and into new texts, in-place escaping and the NUL-free encoding, with
 // generated texts in blocks of exactly their size.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Threads, events and the random source under real threads.
 #include "pacelag/util.h"
 
