@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 // pacelag-lab: watches pacelag's connections in the kernel, runs experiments
 // with the real pacelag binaries, sweeps one parameter, and draws reports.
+#include "agent.h"
 #include "options.h"
 #include "report.h"
 #include "run.h"
 #include "watch.h"
 
 #include "pacelag/util.h"
+#include "pacelag/version.h"
 
 #include <cerrno>
 #include <csignal>
@@ -21,13 +23,16 @@
 namespace {
 const char kUsage[] =
     "Usage:\n"
-    "  pacelag-lab watch [-port N] [-interval MS] [-csv FILE]\n"
+    "  pacelag-lab watch [-port N] [-interval MS] [-csv FILE] [-json]\n"
     "  pacelag-lab run [-client-rate N] [-server-rate N] [-padlen N] [-buflen N]\n"
     "                  [-client-buflen N] [-server-buflen N] [-link-rate RATE] [-delay MS]\n"
     "                  [-seconds N] [-out DIR] [-port N] [-loopback] [-pacelag PATH]\n"
+    "                  [-remote [USER@]HOST [-ssh COMMAND] [-remote-pacelag PATH]\n"
+    "                  [-remote-lab PATH]]\n"
     "  pacelag-lab sweep -vary buflen|client-rate|server-rate|padlen|link-rate\n"
     "                  -values A,B,C [run options]\n"
     "  pacelag-lab report DIR\n"
+    "  pacelag-lab version\n"
     "See pacelag-lab(1).\n";
 
 extern "C" void on_stop(int) {
@@ -137,10 +142,15 @@ int main(int argc, char** argv) {
         printf("pacelag-lab: report: %s/report.html\n", argv[2]);
         return 0;
     }
+    if (strcmp(command, "version") == 0 || strcmp(command, "-version") == 0) {
+        printf("pacelag-lab %s\n", PACELAG_VERSION);
+        return 0;
+    }
+    const bool is_agent = strcmp(command, "agent") == 0;
     const bool is_watch = strcmp(command, "watch") == 0;
     const bool is_run = strcmp(command, "run") == 0;
     const bool is_sweep = strcmp(command, "sweep") == 0;
-    if (!is_watch && !is_run && !is_sweep)
+    if (!is_watch && !is_run && !is_sweep && !is_agent)
         return usage_error(std::string("unknown command '") + command + "'");
 
     // args2aa skips its first word, which here is the command.
@@ -151,6 +161,13 @@ int main(int argc, char** argv) {
     }
     std::string error;
     int rc = 0;
+    if (is_agent) {
+        AgentOptions options;
+        bool ok = read_agent_options(args, options, error);
+        aafree(args);
+        if (!ok) return usage_error(error);
+        return lab_agent(options);
+    }
     if (is_watch) {
         WatchOptions options;
         if (!read_watch_options(args, options, error)) {

@@ -58,12 +58,18 @@ bool apply_run_option(LabConfig& c, const char* name, const char* value, std::st
     } else if (is(name, "port")) {
         if (!number(name, value, 1, 65535, v, error)) return false;
         c.port = static_cast<int>(v);
-    } else if (is(name, "out") || is(name, "pacelag")) {
+    } else if (is(name, "out") || is(name, "pacelag") || is(name, "remote") || is(name, "ssh") ||
+               is(name, "remote-pacelag") || is(name, "remote-lab")) {
         if (strblank(value)) {
             error = std::string("-") + name + " needs a value";
             return false;
         }
-        (is(name, "out") ? c.out : c.pacelag) = value;
+        (is(name, "out")              ? c.out
+         : is(name, "pacelag")        ? c.pacelag
+         : is(name, "remote")         ? c.remote
+         : is(name, "ssh")            ? c.ssh
+         : is(name, "remote-pacelag") ? c.remote_pacelag
+                                      : c.remote_lab) = value;
     } else if (is(name, "loopback")) {
         if (!strblank(value) && !istrueword(value) && !isfalseword(value)) {
             error = std::string("-loopback takes no value, not '") + value + "'";
@@ -74,6 +80,7 @@ bool apply_run_option(LabConfig& c, const char* name, const char* value, std::st
         error = std::string("unknown option -") + name;
         return false;
     }
+    if (is(name, "link-rate") || is(name, "delay") || is(name, "loopback")) c.link_given = true;
     return true;
 }
 
@@ -143,6 +150,12 @@ bool read_watch_options(aaContext* args, WatchOptions& o, std::string& error) {
         } else if (is(key, "interval")) {
             if (!number(key, value, 1, 3600000, v, error)) return false;
             o.interval_ms = static_cast<int>(v);
+        } else if (is(key, "json")) {
+            if (!strblank(value) && !istrueword(value) && !isfalseword(value)) {
+                error = std::string("-json takes no value, not '") + value + "'";
+                return false;
+            }
+            o.json = strblank(value) || istrueword(value);
         } else if (is(key, "csv")) {
             if (strblank(value)) {
                 error = "-csv needs a file name";

@@ -214,6 +214,12 @@ int Recorder::finish(const LabConfig& config, const RunFacts& facts) {
     json.integer("server_cadence", scad);
     json.integer("port", facts.port);
     json.boolean("interrupted", facts.interrupted);
+    if (facts.remote_host.empty())
+        json.null("remote_host");
+    else
+        json.text("remote_host", facts.remote_host.c_str());
+    json.number("clock_offset_ms", facts.clock_offset_ms, 3);
+    json.number("clock_offset_uncertainty_ms", facts.clock_offset_uncertainty_ms, 3);
     if (write_text((dir_ + "/summary.json").c_str(), json.finish()) != 0) return -1;
     if (write_error_ != 0) {
         errno = write_error_;

@@ -6,6 +6,7 @@
 #include "estimate.h"
 #include "sampler.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -29,6 +30,11 @@ struct RunFacts {
     int port = 0;
     double duration = 0;
     bool interrupted = false;
+    // A two-machine run: the server's host and how far its clock is ahead
+    // of this one's (NaN: not measured).
+    std::string remote_host;
+    double clock_offset_ms = NAN;
+    double clock_offset_uncertainty_ms = NAN;
 };
 
 class Recorder {

@@ -4,10 +4,13 @@
 #include "run.h"
 
 #include "labtext.h"
+#include "merge.h"
 #include "netns.h"
 #include "record.h"
+#include "remote.h"
 #include "report.h"
 #include "sampler.h"
+#include "ssh.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -15,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <net/if.h>
+#include "pacelag/version.h"
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -128,6 +132,12 @@ struct Experiment {
     int port = 0;
     bool server_ready = false;  // it printed that it listens
     bool server_failed = false; // it printed an error before that
+    // A two-machine run: the server is on the remote host, its socket
+    // sampled there; `r0` is this host's wall clock at t0.
+    bool is_remote = false;
+    RemoteServer remote;
+    TimelineMerge merge;
+    double r0 = 0;
 
     explicit Experiment(const LabConfig& c) : config(c) {}
     ~Experiment() { cleanup(); }
@@ -139,19 +149,37 @@ struct Experiment {
         const char* side = &child == &server ? "server" : "client";
         LineSplitter& split = &child == &server ? server_lines : client_lines;
         split.feed(data, len, [&](const std::string& line) {
-            recorder.event(t, side, line);
-            // A server that failed to set up says so first, then that it
-            // waits, and ends: it is not ready.
-            if (&child == &server && line.compare(0, 7, "[ERROR]") == 0) server_failed = true;
-            if (&child == &server && line == "Waiting for connection.." && !server_failed)
-                server_ready = true;
+            if (&child == &server)
+                server_line(t, line);
+            else
+                recorder.event(t, side, line);
         });
+    }
+
+    void server_line(double t, const std::string& line) {
+        recorder.event(t, "server", line);
+        // A server that failed to set up says so first, then that it
+        // waits, and ends: it is not ready.
+        if (line.compare(0, 7, "[ERROR]") == 0) server_failed = true;
+        if (line == "Waiting for connection.." && !server_failed) server_ready = true;
+    }
+
+    // What the remote side sends, its time already on this host's clock.
+    void remote_record(const StreamRecord& r, double local_time) {
+        const double t = local_time - r0;
+        if (r.type == "sample")
+            merge.add_remote(t, r.has_sock ? &r.sock : nullptr);
+        else if (r.type == "line" && r.side == "server")
+            server_line(t, r.text);
+    }
+    RemoteServer::Sink remote_sink() {
+        return [this](const StreamRecord& r, double lt) { remote_record(r, lt); };
     }
 
     bool stopping = false;
 
     void stop_children() {
-        if (!stopping && (server.pid > 0 || client.pid > 0)) {
+        if (!stopping && (server.pid > 0 || client.pid > 0 || remote.fd() >= 0)) {
             // Marks after this row come from the stop itself (a message cut
             // short shows as '.'); the summary leaves them out.
             recorder.event(now(), "lab", "stopping pacelag");
@@ -166,6 +194,10 @@ struct Experiment {
             LineSplitter& split = c == &server ? server_lines : client_lines;
             const double t = now();
             split.finish([&](const std::string& line) { recorder.event(t, side, line); });
+        }
+        if (is_remote) {
+            remote.stop(kStopGraceMs + 2000, remote_sink());
+            merge.flush(now(), true, [&](const LabSample& s) { recorder.sample(s); });
         }
     }
 
@@ -198,6 +230,13 @@ struct Experiment {
         static thread_local std::vector<LabSock> socks;
         LabSample s;
         s.t = now();
+        if (is_remote) {
+            // The server's side comes with the remote samples around this time.
+            find(sdiag.diag, false, socks, known_client, have_client);
+            merge.add_local(s.t, have_client ? &known_client : nullptr, -1);
+            merge.flush(now(), false, [&](const LabSample& row) { recorder.sample(row); });
+            return;
+        }
         find(sdiag.diag, true, socks, known_server, have_server);
         find(cdiag.diag >= 0 ? cdiag.diag : sdiag.diag, false, socks, known_client, have_client);
         s.server = have_server ? &known_server : nullptr;
@@ -216,6 +255,13 @@ struct Experiment {
             if (lab_stop) return 130;
             const double t = now();
             if (t >= config.seconds) return 0;
+            std::string why_remote;
+            if (is_remote && remote.ended(why_remote)) {
+                recorder.event(now(), "lab", why_remote);
+                fprintf(stderr, "pacelag-lab: %s\n", why_remote.c_str());
+                return 1;
+            }
+            if (is_remote) remote.tick();
             for (Child* c : {&server, &client}) {
                 if (c->pid < 0 || !child_ended(*c)) continue;
                 const char* who = c == &server ? "server" : "client";
@@ -234,14 +280,19 @@ struct Experiment {
                 recorder.event(t, "lab", "the server did not start listening");
                 return 1;
             }
-            pollfd fds[2];
+            pollfd fds[3];
             int n = 0;
             for (Child* c : {&server, &client})
                 if (c->out >= 0) fds[n++] = {c->out, POLLIN, 0};
+            if (is_remote && remote.fd() >= 0) fds[n++] = {remote.fd(), POLLIN, 0};
             int wait = static_cast<int>(std::ceil((next - now()) * 1000));
             if (poll(fds, static_cast<nfds_t>(n), wait > 0 ? wait : 0) > 0) {
                 for (int i = 0; i < n; ++i) {
                     if (fds[i].revents == 0) continue;
+                    if (is_remote && fds[i].fd == remote.fd()) {
+                        remote.pump(remote_sink());
+                        continue;
+                    }
                     Child& c = fds[i].fd == server.out ? server : client;
                     char buf[4096];
                     ssize_t got = read(c.out, buf, sizeof buf);
@@ -309,8 +360,32 @@ struct Experiment {
                      pacelag_args("client", config.client_rate, config.client_buflen));
     }
 
+    int open_remote(RunFacts& facts);
     int run();
 };
+
+int Experiment::open_remote(RunFacts& facts) {
+    RemoteSetup setup;
+    setup.dest = config.remote;
+    setup.ssh = config.ssh;
+    setup.lab = config.remote_lab;
+    setup.pacelag = config.remote_pacelag;
+    setup.lab_version = PACELAG_VERSION;
+    setup.pacelag_version = facts.pacelag_version;
+    setup.port = config.port;
+    setup.rate = config.server_rate;
+    setup.padlen = config.padlen;
+    setup.buflen = config.server_buflen;
+    printf("pacelag-lab: reaching %s over ssh\n", config.remote.c_str());
+    fflush(stdout);
+    std::string error;
+    if (remote.open(setup, error) != 0) {
+        fprintf(stderr, "pacelag-lab: %s\n", error.c_str());
+        return -1;
+    }
+    bed.server_ip = ssh_host(config.remote);
+    return 0;
+}
 
 int Experiment::run() {
     const bool root = geteuid() == 0;
@@ -321,6 +396,14 @@ int Experiment::run() {
                 strerror(errno));
         return 1;
     }
+    RunFacts facts;
+    facts.pacelag_version = pacelag_version(config.pacelag);
+    if (!config.remote.empty()) {
+        // Everything there is checked before anything starts here.
+        is_remote = true;
+        namespaces = false;
+        if (open_remote(facts) != 0) return 1;
+    }
     if (make_dirs(config.out) != 0) {
         fprintf(stderr, "pacelag-lab: cannot make the directory '%s': %s\n", config.out.c_str(),
                 strerror(errno));
@@ -329,8 +412,6 @@ int Experiment::run() {
     // A report left from an earlier run into the same directory must not
     // pass for this one's should drawing it fail.
     unlink((config.out + "/report.html").c_str());
-    RunFacts facts;
-    facts.pacelag_version = pacelag_version(config.pacelag);
     utsname u;
     if (uname(&u) == 0) facts.kernel = u.release;
 
@@ -347,8 +428,10 @@ int Experiment::run() {
             why_loopback = "on loopback instead";
         }
     }
-    facts.emulation = namespaces ? "namespaces" : "loopback";
-    if (namespaces) {
+    facts.emulation = is_remote ? "remote" : namespaces ? "namespaces" : "loopback";
+    if (is_remote) {
+        port = remote.port();
+    } else if (namespaces) {
         port = config.port > 0 ? config.port : 5000;
     } else {
         port = config.port > 0 ? config.port : free_port();
@@ -377,14 +460,22 @@ int Experiment::run() {
         return 1;
     }
 
-    std::string where = "loopback";
+    std::string where = is_remote ? "server on " + config.remote : "loopback";
     if (namespaces)
         where = bed.shaped ? "namespaces, link " + std::to_string(config.link_bps) + " bit/s"
                            : "namespaces, unshaped link";
     printf("pacelag-lab: client %d/s, server %d/s, %d-byte padding, %s, for %d s into %s\n",
            config.client_rate, config.server_rate, config.padlen, where.c_str(), config.seconds,
            config.out.c_str());
-    if (!namespaces)
+    if (is_remote) {
+        const ClockOffset& c = remote.clock();
+        printf("pacelag-lab: %s's clock is %.1f ms %s this one's (within %.1f ms)\n",
+               bed.server_ip.c_str(), std::fabs(c.offset() * 1000),
+               c.offset() >= 0 ? "ahead of" : "behind", c.uncertainty() * 1000);
+        if (config.link_given)
+            printf("pacelag-lab: a remote run measures the real path: -link-rate, -delay and "
+                   "-loopback do not apply\n");
+    } else if (!namespaces)
         printf("pacelag-lab: %s: no link is emulated%s\n", why_loopback.c_str(),
                config.link_bps > 0 || config.delay_ms > 0 ? " (-link-rate and -delay ignored)"
                                                           : "");
@@ -392,13 +483,31 @@ int Experiment::run() {
     fflush(stdout);
 
     t0 = mono_seconds();
+    r0 = host_clock();
     if (!note.empty()) recorder.event(0, "lab", note);
-    int rc = start(server, bed.server_nsfd,
-                   pacelag_args("server", config.server_rate, config.server_buflen)) == 0
-                 ? loop()
-                 : 1;
+    int rc = 1;
+    if (is_remote) {
+        std::vector<std::string> args =
+            pacelag_args("server", config.server_rate, config.server_buflen);
+        std::string line = "started on " + config.remote + ": pacelag";
+        for (size_t i = 1; i < args.size(); ++i) line += " " + args[i];
+        if (remote.start() == 0) {
+            recorder.event(now(), "lab", line);
+            rc = loop();
+        } else {
+            fprintf(stderr, "pacelag-lab: the ssh session to %s broke\n", config.remote.c_str());
+        }
+    } else if (start(server, bed.server_nsfd,
+                     pacelag_args("server", config.server_rate, config.server_buflen)) == 0) {
+        rc = loop();
+    }
     facts.interrupted = rc == 130;
     stop_children();
+    if (is_remote && remote.clock().known()) {
+        facts.remote_host = config.remote;
+        facts.clock_offset_ms = remote.clock().offset() * 1000;
+        facts.clock_offset_uncertainty_ms = remote.clock().uncertainty() * 1000;
+    }
     facts.duration = now();
     recorder.event(facts.duration, "lab", rc == 130 ? "stopped early" : "ended");
     cleanup();

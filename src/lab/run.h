@@ -21,6 +21,13 @@ struct LabConfig {
     bool loopback = false; // stay on loopback even as root
     std::string out = "lab-out";
     std::string pacelag; // the pacelag binary
+    // Across two machines: the server on `remote` ([USER@]HOST), reached
+    // with the ssh command line `ssh`; empty: both here.
+    std::string remote;
+    std::string ssh = "ssh";
+    std::string remote_pacelag = "pacelag"; // on HOST; a bare name is looked up in its PATH
+    std::string remote_lab = "pacelag-lab";
+    bool link_given = false; // -link-rate, -delay or -loopback was given
 };
 
 // Set from a signal handler to end the experiment early; it is cleaned up

@@ -5,6 +5,7 @@
 #include "labtext.h"
 #include "run.h"
 #include "sampler.h"
+#include "stream.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -26,6 +27,14 @@ void wall_clock(char* buf, size_t size) {
     localtime_r(&tv.tv_sec, &local);
     size_t n = strftime(buf, size, "%H:%M:%S", &local);
     snprintf(buf + n, size - n, ".%03ld", static_cast<long>(tv.tv_usec / 1000));
+}
+
+// A message for the user: a line of text, or a line record of the stream.
+void say(bool json, const std::string& text) {
+    if (json)
+        fputs(stream_line(host_clock(), "lab", text).c_str(), stdout);
+    else
+        printf("pacelag-lab: %s\n", text.c_str());
 }
 
 void sleep_until(const timespec& when) {
@@ -53,8 +62,9 @@ int lab_watch(const WatchOptions& o) {
         }
         fputs(kCsvHeader, csv);
     }
-    printf(kHeader, "time", "local -> remote", "state", "sendq", "unsent", "recvq", "sndbuf",
-           "rcvbuf", "cwnd", "rtt_ms", "retrans");
+    if (!o.json)
+        printf(kHeader, "time", "local -> remote", "state", "sendq", "unsent", "recvq", "sndbuf",
+               "rcvbuf", "cwnd", "rtt_ms", "retrans");
     fflush(stdout);
 
     timespec start, next;
@@ -91,7 +101,7 @@ int lab_watch(const WatchOptions& o) {
             }
         }
         if (socks.empty() && !waiting_said) {
-            printf("pacelag-lab: no connection on port %d yet; waiting\n", o.port);
+            say(o.json, "no connection on port " + std::to_string(o.port) + " yet; waiting");
             waiting_said = true;
         } else if (!socks.empty()) {
             waiting_said = false;
@@ -99,14 +109,17 @@ int lab_watch(const WatchOptions& o) {
         }
         char when[32];
         wall_clock(when, sizeof when);
+        const double host_t = host_clock();
         for (const LabSock& s : socks) {
+            if (o.json) fputs(stream_sample(host_t, s).c_str(), stdout);
             char local[64], remote[64], pair[140];
             labsock_endpoint(s, true, local, sizeof local);
             labsock_endpoint(s, false, remote, sizeof remote);
             snprintf(pair, sizeof pair, "%s -> %s", local, remote);
-            printf("%-12s %-47s %-11s %8u %8u %8u %8u %8u %5u %9.3f %7u\n", when, pair,
-                   tcpstate_name(s.state), s.sendq, s.unsent, s.recvq, s.sndbuf, s.rcvbuf, s.cwnd,
-                   s.rtt_us / 1000.0, s.retrans);
+            if (!o.json)
+                printf("%-12s %-47s %-11s %8u %8u %8u %8u %8u %5u %9.3f %7u\n", when, pair,
+                       tcpstate_name(s.state), s.sendq, s.unsent, s.recvq, s.sndbuf, s.rcvbuf,
+                       s.cwnd, s.rtt_us / 1000.0, s.retrans);
             if (csv != nullptr) {
                 std::string row;
                 char num[160];
@@ -144,8 +157,11 @@ int lab_watch(const WatchOptions& o) {
         fprintf(stderr, "pacelag-lab: cannot write '%s': %s\n", o.csv.c_str(), strerror(errno));
         rc = 1;
     }
-    printf("pacelag-lab: %ld samples with connections; peak send queue %u bytes, of which "
-           "unsent %u, peak receive queue %u bytes\n",
-           samples, peak_sendq, peak_unsent, peak_recvq);
+    char end[200];
+    snprintf(end, sizeof end,
+             "%ld samples with connections; peak send queue %u bytes, of which unsent %u, peak "
+             "receive queue %u bytes",
+             samples, peak_sendq, peak_unsent, peak_recvq);
+    say(o.json, end);
     return rc;
 }
