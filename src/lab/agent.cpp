@@ -317,7 +317,12 @@ int lab_agent(const AgentOptions& o) {
             if (next_sample < mono() + 0.002) next_sample = mono() + kSampleEvery;
         }
     }
+    // The whole group: a wrapper (such as faketime) between this side and
+    // pacelag would otherwise pass the signal on to nobody.
+    const pid_t group = server.pid;
+    if (group > 0 && !server.reaped) kill(-group, SIGINT);
     child_stop(server, 3000, relay);
+    if (group > 0) kill(-group, SIGKILL);
     const double t = host_clock();
     lines.finish([&](const std::string& line) { out.say(stream_line(t, "server", line)); });
     if (diag >= 0) close(diag);

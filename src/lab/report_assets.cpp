@@ -149,7 +149,9 @@ const char* const kRunDrawJs = R"((function (D) {
   pacelagDraw('chart-delay', { type: 'line',
     data: { datasets: [
       pacelagLine('estimated delay (ms, left axis)', D.est, P[3], { yAxisID: 'y' }),
-      pacelagLine('printed age (s, right axis)', D.ages, P[0], { yAxisID: 'y1', pointRadius: 2 })] },
+      pacelagLine('printed age (s, right axis)', D.ages, P[0], { yAxisID: 'y1', pointRadius: 2 })]
+      .concat(D.agesCorrected ? [pacelagLine('printed age less the clock offset (s, right axis)',
+        D.agesCorrected, P[2], { yAxisID: 'y1', pointRadius: 2 })] : []) },
     options: { interaction: { mode: 'nearest', axis: 'x', intersect: false },
       scales: { x: pacelagTimeAxis(D.duration),
         y: { min: 0, max: top, ticks: { count: 6 }, title: pacelagTitle('milliseconds') },

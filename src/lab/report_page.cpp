@@ -5,6 +5,7 @@
 #include "report_page.h"
 
 #include "report_assets.h"
+#include "report_remote.h"
 
 #include "pacelag/util.h"
 
@@ -142,6 +143,9 @@ const Label kLabels[] = {
     {"client_cadence", "client marks every n-th message"},
     {"server_cadence", "server prints every n-th age"},
     {"interrupted", "stopped early"},
+    {"remote_host", "server's host"},
+    {"clock_offset_ms", "server's clock ahead by (ms)"},
+    {"clock_offset_uncertainty_ms", "clock offset within (ms)"},
 };
 
 const char* label_of(const std::string& key) {
@@ -212,6 +216,13 @@ bool what_line(const std::vector<JsonMember>& s, std::string& out) {
               "kernel $kernel.",
               v, Esc::Html, what))
         return false;
+    const std::string note = clock_offset_note(s);
+    if (!note.empty()) {
+        Vars n;
+        if (!fill("</p>\n<p class=\"what\" id=\"clock-offset\">$note", n.set("note", note),
+                  Esc::Html, what))
+            return false;
+    }
     Vars h;
     return fill(kRunHeader, h.set("what", what), Esc::Raw, out);
 }
@@ -306,6 +317,14 @@ void run_data(const RunInput& run, std::string& out) {
     }
     out += ",\n\"ages\":";
     append_points(out, at, ages, kPoints);
+    const double offset = clock_offset_s(run.summary);
+    if (std::fabs(offset) >= 1) {
+        std::vector<double> corrected;
+        for (double a : ages) corrected.push_back(a - offset);
+        out += ",\n\"agesCorrected\":";
+        append_points(out, at, corrected, kPoints);
+        ages.insert(ages.end(), corrected.begin(), corrected.end()); // for the axis
+    }
     double maxest = max_of(tl.est_delay_ms), maxage = max_of(ages);
     out += ",\n\"maxEst\":" + num(std::isnan(maxest) ? 0 : maxest);
     out += ",\n\"maxAge\":" + num(std::isnan(maxage) ? 0 : maxage);
