@@ -201,6 +201,7 @@ TEST(TimelineMerge, EachRowTakesTheNearestRemoteSample) {
     EXPECT_EQ(rows[0].client->sendq, 7u);
     merge.add_local(1.020, nullptr, 5);
     merge.add_remote(1.021, nullptr); // the server's socket is gone
+    merge.add_remote(1.030, &a);      // and the last word for a while
     merge.add_local(1.500, &client, -1);
     merge.flush(1.03, false, emit);
     ASSERT_EQ(rows.size(), 3u);
