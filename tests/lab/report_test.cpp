@@ -91,6 +91,7 @@ struct Synthetic {
     std::string lab_line = kHostileLine;
     std::string emulation = "namespaces";
     std::string extra = ",\"extra_key\":[1,2]"; // a nested key appended later
+    int clock_offset_s = 0;                     // the server's clock ahead, in every printed age
 };
 
 std::string write_run(const std::string& dir, const Synthetic& s) {
@@ -124,8 +125,8 @@ std::string write_run(const std::string& dir, const Synthetic& s) {
         ev += fmt("%.3f", t) + ",client," + (full ? "." : "#") + "\n";
         if (i % 2 == 0) {
             int age = static_cast<int>(queued(t - 1) / rate);
-            max_age = std::max(max_age, age);
-            ev += fmt("%.3f", t + 0.1) + ",server," + std::to_string(age) + "\n";
+            max_age = std::max(max_age, age + s.clock_offset_s);
+            ev += fmt("%.3f", t + 0.1) + ",server," + std::to_string(age + s.clock_offset_s) + "\n";
         }
     }
     std::string js = "{\"server_rate\":2,\"client_rate\":4,\"padlen\":200,\"client_buflen\":" +
@@ -462,4 +463,40 @@ TEST(ReportInBrowser, ChartsDrawnAndNumbersMatch) {
         b = open_in_chromium(tmp.path(), dir + "/report.html", shot);
         EXPECT_TRUE(b.finished) << b.log;
     }
+}
+
+TEST(ReportInBrowser, RemoteRunShowsAgesAsPrintedAndCorrected) {
+    SKIP_WITHOUT_CHARTJS();
+    if (!have_chromium()) GTEST_SKIP() << "no /usr/bin/chromium (Debian's chromium) to open pages";
+    TempDir tmp;
+    ASSERT_FALSE(tmp.path().empty());
+    Synthetic remote;
+    remote.emulation = "remote";
+    remote.clock_offset_s = 7;
+    remote.extra = ",\"remote_host\":\"me@<b>host</b>\",\"clock_offset_ms\":7000.004,"
+                   "\"clock_offset_uncertainty_ms\":0.041";
+    std::string run = write_run(tmp / "run", remote);
+    ASSERT_EQ(lab_write_report(run.c_str()), 0);
+    const std::string html = slurp(run + "/report.html");
+    expect_self_contained(html);
+    EXPECT_NE(html.find("printed age less the clock offset"), std::string::npos);
+    EXPECT_NE(html.find("\"agesCorrected\":"), std::string::npos);
+    Browser b = open_in_chromium(tmp.path(), run + "/report.html", "");
+    expect_drawn(b, 3);
+    expect_numbers(b.dom, run + "/summary.json", "summary-");
+    EXPECT_EQ(b.dom.find("<b>"), std::string::npos);
+    EXPECT_NE(b.dom.find("7000.0 ms ahead of the lab's (within 0.0 ms"), std::string::npos);
+    EXPECT_NE(b.dom.find("So 7.0 s of each age the server printed is clock difference"),
+              std::string::npos);
+
+    // Below a second the ages stay as printed, and the page says why.
+    remote.clock_offset_s = 0;
+    remote.extra = ",\"remote_host\":\"h\",\"clock_offset_ms\":-12.5,"
+                   "\"clock_offset_uncertainty_ms\":0.3";
+    run = write_run(tmp / "small", remote);
+    ASSERT_EQ(lab_write_report(run.c_str()), 0);
+    const std::string small = slurp(run + "/report.html");
+    EXPECT_EQ(small.find("\"agesCorrected\":"), std::string::npos);
+    EXPECT_NE(small.find("12.5 ms behind the lab's (within 0.3 ms"), std::string::npos);
+    EXPECT_NE(small.find("less than the printed ages' resolution"), std::string::npos);
 }
