@@ -31,6 +31,10 @@ test)
     need_cmd tc iproute2
     need_file "/usr/share/javascript/chart.js/chart.min.js" libjs-chart.js
     need_cmd chromium chromium
+    # Two-machine runs are tested against a real sshd, HOST's clock moved by faketime.
+    need_file /usr/sbin/sshd openssh-server
+    need_cmd ssh openssh-client
+    need_cmd faketime faketime
     ;;
 bench)
     need_file "/usr/include/benchmark/benchmark.h /usr/local/include/benchmark/benchmark.h" libbenchmark-dev

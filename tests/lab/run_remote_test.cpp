@@ -147,6 +147,19 @@ TEST_F(RemoteRun, WrongClockIsMeasuredAndTakenOut) {
 TEST_F(RemoteRun, KilledLabLeavesNothingAndTheNextRunSucceeds) {
     TempDir dir;
     {
+        // Ctrl-C: the remote side is stopped in order and the files are written.
+        LabChild lab(run_args(dir.path() + "/int", 60));
+        ASSERT_GT(lab.pid(), 0);
+        ASSERT_TRUE(lab.waitfor("for 60 s", 30000)) << lab.output();
+        sleep(2);
+        lab.signal(SIGINT);
+        EXPECT_EQ(lab.waitexit(15000), 130) << lab.output();
+        EXPECT_EQ(host->remote_programs(), 0) << "nothing outlives an orderly stop";
+        auto summary = read_flat_json(slurp(dir.path() + "/int/summary.json"));
+        EXPECT_EQ(json_value(summary, "interrupted"), "true");
+        EXPECT_NEAR(atof(json_value(summary, "clock_offset_ms").c_str()), 7000, 200);
+    }
+    {
         LabChild lab(run_args(dir.path() + "/a", 60));
         ASSERT_GT(lab.pid(), 0);
         ASSERT_TRUE(lab.waitfor("estimated delay", 30000)) << lab.output();
@@ -205,5 +218,22 @@ TEST_F(RemoteRun, FailuresAreOneClearLineBeforeAnythingStarts) {
         EXPECT_EQ(host->remote_programs(), 0);
         EXPECT_EQ(processes_with({"ssh", "-o", "BatchMode=yes"}), 0);
     }
+}
+TEST_F(RemoteRun, SweepRunsEachValueOnHost) {
+    TempDir dir;
+    const std::string out = dir.path() + "/sweep";
+    auto args = run_args(out, 3);
+    for (std::string& a : args)
+        if (a == "run") a = "sweep";
+    args.insert(args.end(), {"-vary", "server-rate", "-values", "2,4"});
+    LabChild lab(args);
+    EXPECT_EQ(lab.waitexit(90000), 0) << lab.output();
+    for (const char* v : {"server-rate-2", "server-rate-4"}) {
+        auto summary = read_flat_json(slurp(out + "/" + v + "/summary.json"));
+        EXPECT_EQ(json_value(summary, "emulation"), "remote") << v;
+        EXPECT_NEAR(atof(json_value(summary, "clock_offset_ms").c_str()), 7000, 200) << v;
+    }
+    EXPECT_TRUE(exists(out + "/report.html"));
+    EXPECT_EQ(remote_gone_within_5s() >= 0, true);
 }
 } // namespace
