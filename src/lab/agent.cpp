@@ -12,6 +12,7 @@
 #include "pacelag/version.h"
 
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -206,7 +207,7 @@ int lab_agent(const AgentOptions& o) {
     LineSplitter lines(false);
     std::string input;
     bool started = false, input_closed = false;
-    double last_heard = mono(), next_sample = 0;
+    double last_heard = mono(), next_sample = 0, next_query = 0;
     LabSock known;
     bool have = false;
     std::vector<LabSock> socks;
@@ -226,7 +227,9 @@ int lab_agent(const AgentOptions& o) {
         if (server.out >= 0) fds[n++] = {server.out, POLLIN, 0};
         const int out_at = out.waiting() ? static_cast<int>(n) : -1;
         if (out.waiting()) fds[n++] = {1, POLLOUT, 0};
-        int wait = started ? static_cast<int>((next_sample - mono()) * 1000) : 200;
+        // Rounded up: a wait of 0 for the last fraction of a millisecond
+        // would spin.
+        int wait = started ? static_cast<int>(std::ceil((next_sample - mono()) * 1000)) : 200;
         poll(fds, n, wait > 0 ? wait : 0);
         if (out_at >= 0 && fds[out_at].revents != 0) out.flush();
         if (!input_closed && fds[0].revents != 0) {
@@ -302,8 +305,12 @@ int lab_agent(const AgentOptions& o) {
         }
         if (started && mono() >= next_sample) {
             const double t = host_clock();
-            if (diag >= 0 && !(have && diag_lookup(diag, known, known) == 0)) {
+            // A query by port walks the host's whole connection table: while
+            // no connection is known it is asked every 100 ms, not every sample.
+            if (diag >= 0 && !(have && diag_lookup(diag, known, known) == 0) &&
+                (have || mono() >= next_query)) {
                 have = false;
+                next_query = mono() + 0.1;
                 if (diag_query(diag, port, kLabStates, socks) == 0) {
                     for (const LabSock& s : socks) {
                         if (s.lport != port) continue;
