@@ -402,7 +402,7 @@ int Experiment::run() {
         // Everything there is checked before anything starts here.
         is_remote = true;
         namespaces = false;
-        if (open_remote(facts) != 0) return 1;
+        if (open_remote(facts) != 0) return lab_stop ? 130 : 1;
     }
     if (make_dirs(config.out) != 0) {
         fprintf(stderr, "pacelag-lab: cannot make the directory '%s': %s\n", config.out.c_str(),
