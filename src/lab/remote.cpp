@@ -2,6 +2,8 @@
 // The ssh session of a two-machine run, seen from the lab.
 #include "remote.h"
 
+#include "agent.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -110,6 +112,12 @@ int RemoteServer::open(const RemoteSetup& setup, std::string& error) {
                                        "-rate",    std::to_string(setup.rate),
                                        "-padlen",  std::to_string(setup.padlen)};
     if (setup.buflen > 0) remote.insert(remote.end(), {"-buflen", std::to_string(setup.buflen)});
+    // A missing ssh here would exit 127 like a missing program there.
+    if (find_in_path(ssh_words[0]).empty()) {
+        error = "cannot run '" + ssh_words[0] + "' here: no such program (Debian's " +
+                "openssh-client has ssh)";
+        return -1;
+    }
     if (ssh_start(ssh_, ssh_argv(ssh_words, setup.dest, remote)) != 0) {
         error = "cannot run '" + ssh_words[0] + "': " + strerror(errno);
         return -1;

@@ -202,6 +202,8 @@ TEST_F(RemoteRun, FailuresAreOneClearLineBeforeAnythingStarts) {
          "-remote-pacelag"},
         {"no pacelag-lab there", with(run_args(out, 5), "-remote-lab", "/nonexistent/pacelag-lab"),
          "-remote-lab"},
+        {"no ssh here", with(run_args(out, 5), "-ssh", "/nonexistent/ssh -i key"),
+         "cannot run '/nonexistent/ssh' here"},
         {"another version there", with(run_args(out, 5), "-remote-pacelag", old_pacelag),
          "install the same version on both"},
     };

@@ -83,8 +83,11 @@ class SshHost {
         for (const auto& p : {std::make_pair("pacelag-lab", PACELAG_LAB_BIN),
                               std::make_pair("pacelag", PACELAG_BIN)}) {
             const std::string wrapper = d + "/bin/" + p.first;
-            write(wrapper, std::string("#!/bin/sh\nexec /usr/bin/faketime --exclude-monotonic -f "
-                                       "+7s ") +
+            // A sanitizer build's runtime must come first among the loaded
+            // libraries; libfaketime's preload is let before it.
+            write(wrapper, std::string("#!/bin/sh\nASAN_OPTIONS=verify_asan_link_order=0:"
+                                       "${ASAN_OPTIONS:-} exec /usr/bin/faketime "
+                                       "--exclude-monotonic -f +7s ") +
                                p.second + " \"$@\"\n");
             chmod(wrapper.c_str(), 0755);
         }
