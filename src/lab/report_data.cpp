@@ -16,20 +16,10 @@ bool is_age_line(const std::string& line, long long& age) {
 
 void marks_per_second(const std::vector<Event>& events, std::vector<int>& sent,
                       std::vector<int>& dropped) {
-    sent.clear();
-    dropped.clear();
-    for (const Event& e : events) {
-        bool whole = false;
-        if (e.side != kSideClient || !is_mark(e.line, whole)) continue;
-        // A negative or absurd time would make the vectors explode.
-        if (e.t < 0 || e.t > 1e6) continue;
-        size_t second = static_cast<size_t>(e.t);
-        if (second >= sent.size()) {
-            sent.resize(second + 1, 0);
-            dropped.resize(second + 1, 0);
-        }
-        ++(whole ? sent : dropped)[second];
-    }
+    MarkTally tally;
+    for (const Event& e : events) tally.event(e.t, e.side, e.line);
+    sent = tally.sent_per_second();
+    dropped = tally.dropped_per_second();
 }
 
 std::vector<double> per_second_bars(const std::vector<int>& counts, size_t max_bars,
