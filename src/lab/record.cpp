@@ -37,7 +37,9 @@ void Recorder::sample(const LabSample& s) {
     // The client's send queue already holds whatever sits in the link's
     // qdisc or in flight (sent, not yet acknowledged), so the link's backlog
     // is shown but not added a second time.
-    uint64_t queued = (c != nullptr ? c->sendq : 0) + (v != nullptr ? v->recvq : 0);
+    // Each count is 32 bits; widened before they are added.
+    uint64_t queued =
+        (c != nullptr ? uint64_t{c->sendq} : 0) + (v != nullptr ? uint64_t{v->recvq} : 0);
     double est = 0;
     bool haveest = estimate_delay_ms(queued, haverate, bps, est);
 

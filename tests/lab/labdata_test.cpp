@@ -353,3 +353,26 @@ TEST(LabRecord, FilesHoldWhatWasRecorded) {
     for (const auto& v : values) EXPECT_EQ(json_value(summary, v.first), v.second) << v.first;
     EXPECT_EQ(json_value(summary, summary_key::format_version), std::to_string(kRunFormatVersion));
 }
+
+TEST(LabRecord, QueuesBeyondFourGigabytesAddUp) {
+    // Each queue fits its 32-bit counter; their sum does not.
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    Recorder rec;
+    ASSERT_EQ(rec.open(dir.path()), 0);
+    LabSock client, server;
+    client.sendq = 3000000000u;
+    server.recvq = 3000000000u;
+    server.hasinfo = true;
+    server.cookie = 1;
+    for (int i = 0; i <= 100; ++i) {
+        server.bytes_received = 3000000000ull + static_cast<uint64_t>(i) * 42 / 10;
+        rec.sample({i * 0.01, &client, &server, -1});
+    }
+    ASSERT_EQ(rec.finish(LabConfig(), RunFacts()), 0);
+    auto timeline = read_csv(run_path(dir.path(), kTimelineFile));
+    ASSERT_EQ(timeline.size(), 102u);
+    EXPECT_EQ(timeline.back()[kColConsumedBps], "420");
+    // 6e9 bytes at 420 bytes a second.
+    EXPECT_EQ(timeline.back()[kColEstDelayMs], "14285714285.7");
+}
