@@ -99,7 +99,7 @@ int run_command(const char* const* argv, std::string* output, int timeout_ms) {
     if (!reap_within(pid, status,
                      static_cast<int>(deadline - now_ms() > 0 ? deadline - now_ms() : 0))) {
         kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
+        wait_child(pid, &status);
         return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -258,6 +258,13 @@ int child_start(Child& child, int nsfd, const char* const* argv) {
     return 0;
 }
 
+pid_t wait_child(pid_t pid, int* status) {
+    for (;;) {
+        pid_t r = waitpid(pid, status, 0);
+        if (r >= 0 || errno != EINTR) return r;
+    }
+}
+
 bool child_ended(Child& child) {
     if (child.reaped || child.pid < 0) return true;
     pid_t r = waitpid(child.pid, &child.status, WNOHANG);
@@ -274,7 +281,7 @@ void child_stop(Child& child, int grace_ms, const std::function<void(const char*
         }
         if (!child.reaped) {
             kill(child.pid, SIGKILL);
-            waitpid(child.pid, &child.status, 0);
+            wait_child(child.pid, &child.status);
             child.reaped = true;
         }
     }

@@ -60,5 +60,9 @@ int child_start(Child& child, int nsfd, const char* const* argv);
 void child_stop(Child& child, int grace_ms,
                 const std::function<void(const char*, size_t)>& sink = nullptr);
 
+// waitpid(pid, status, 0) that goes on waiting through interrupting signals
+// (the lab's handlers do not restart calls). The pid, or -1 with errno set.
+pid_t wait_child(pid_t pid, int* status);
+
 // True once the process has ended (reaps it).
 bool child_ended(Child& child);
