@@ -89,7 +89,8 @@ struct Experiment {
     void cleanup() {
         stop_children();
         diag.close_all();
-        testbed_destroy(bed);
+        std::string trouble;
+        if (testbed_destroy(bed, &trouble) > 0) fputs(trouble.c_str(), stderr);
     }
 
     void sample() {

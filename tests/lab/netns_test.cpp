@@ -5,6 +5,9 @@
 #include "netns.h"
 
 #include <atomic>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <thread>
@@ -41,4 +44,45 @@ TEST(LabProcesses, WaitingForAChildOutlastsSignals) {
     ASSERT_EQ(got, pid) << strerror(errno);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 7);
+}
+
+namespace {
+bool namespace_exists(const std::string& name) {
+    return exists("/run/netns/" + name);
+}
+
+void ip_netns(const char* verb, const std::string& name) {
+    const char* argv[] = {"ip", "netns", verb, name.c_str(), nullptr};
+    run_command(argv, nullptr);
+}
+} // namespace
+
+TEST(LabNamespaces, ALiveLabElsewhereKeepsItsNamespaces) {
+    if (geteuid() != 0) GTEST_SKIP() << "namespaces need root";
+    // A lab in another PID namespace: its pid names no process here.
+    pid_t other = 3999999;
+    while (other > 1000000 && (kill(other, 0) == 0 || errno != ESRCH)) --other;
+    const std::string tag = "plab" + std::to_string(other);
+    const std::string lock = testbed_lock_path(tag);
+    mkdir(lock.substr(0, lock.rfind('/')).c_str(), 0755);
+    int held = open(lock.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+    ASSERT_GE(held, 0) << lock << ": " << strerror(errno);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    ip_netns("add", tag + "s");
+    ip_netns("add", tag + "c");
+    ASSERT_TRUE(namespace_exists(tag + "s") && namespace_exists(tag + "c"));
+
+    remove_leftovers();
+    const bool kept = namespace_exists(tag + "s") && namespace_exists(tag + "c");
+    // It ends without cleaning up: the kernel drops its lock.
+    close(held);
+    remove_leftovers();
+    const bool removed = !namespace_exists(tag + "s") && !namespace_exists(tag + "c");
+    const bool lock_gone = !exists(lock);
+    for (const char* side : {"s", "c"})
+        if (namespace_exists(tag + side)) ip_netns("del", tag + side);
+    unlink(lock.c_str());
+    EXPECT_TRUE(kept) << "a live lab's namespaces were removed";
+    EXPECT_TRUE(removed) << "a dead lab's namespaces stayed";
+    EXPECT_TRUE(lock_gone);
 }
