@@ -2,9 +2,13 @@
 // The remote side of a two-machine run.
 #include "agent.h"
 
+#include "config.h"
+#include "discover.h"
 #include "labtext.h"
 #include "netns.h"
-#include "run.h"
+#include "output_lines.h"
+#include "pacelag_version.h"
+#include "ports.h"
 #include "sampler.h"
 #include "stream.h"
 
@@ -38,23 +42,6 @@ double mono() {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
-}
-
-int free_port() {
-    int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    int off = 0;
-    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
-    sockaddr_in6 a;
-    memset(&a, 0, sizeof a);
-    a.sin6_family = AF_INET6;
-    socklen_t len = sizeof a;
-    int port = -1;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin6_port);
-    close(fd);
-    return port;
 }
 
 // Standard output as a queue that never blocks the sampling: a lab that
@@ -131,17 +118,6 @@ std::string find_in_path(const std::string& name) {
     return "";
 }
 
-std::string pacelag_version_of(const std::string& path) {
-    const char* argv[] = {path.c_str(), nullptr};
-    std::string out;
-    run_command(argv, &out, 5000);
-    size_t at = out.find("(version ");
-    if (at == std::string::npos) return "";
-    size_t end = out.find(')', at);
-    if (end == std::string::npos) return "";
-    return out.substr(at + 9, end - at - 9);
-}
-
 bool read_agent_options(aaContext* args, AgentOptions& o, std::string& error) {
     aarewind(args);
     for (const char* key = aanextkey(args); key != nullptr; key = aanextkey(args)) {
@@ -191,7 +167,7 @@ int lab_agent(const AgentOptions& o) {
         JsonObject hello;
         hello.text("type", "hello");
         hello.text("lab_version", PACELAG_VERSION);
-        hello.text("pacelag_version", pacelag_version_of(pacelag).c_str());
+        hello.text("pacelag_version", pacelag_version(pacelag).c_str());
         hello.text("pacelag", pacelag.c_str());
         hello.integer("port", port);
         out.say(hello.finish());
@@ -312,9 +288,8 @@ int lab_agent(const AgentOptions& o) {
                 have = false;
                 next_query = mono() + 0.1;
                 if (diag_query(diag, port, kLabStates, socks) == 0) {
-                    for (const LabSock& s : socks) {
-                        if (s.lport != port) continue;
-                        if (!have || s.state == 1) known = s;
+                    if (const LabSock* s = pick_connection(socks, port, true)) {
+                        known = *s;
                         have = true;
                     }
                 }

@@ -28,10 +28,6 @@ bool read_agent_options(aaContext* args, AgentOptions& options, std::string& err
 // 0 after an orderly end, 1 when pacelag cannot be run.
 int lab_agent(const AgentOptions& options);
 
-// The version pacelag at `path` states in its usage text ("1.0.0"); empty
-// when it does not run or says none.
-std::string pacelag_version_of(const std::string& path);
-
 // `name` when it holds a '/', otherwise the first executable of that name in
 // PATH; empty when there is none.
 std::string find_in_path(const std::string& name);

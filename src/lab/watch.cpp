@@ -3,7 +3,7 @@
 #include "watch.h"
 
 #include "labtext.h"
-#include "run.h"
+#include "config.h"
 #include "sampler.h"
 #include "stream.h"
 

@@ -4,6 +4,7 @@
 // taken out, the server's queue comes from the remote sampler, a killed lab
 // leaves nothing on the remote host, and every failure to reach it is one
 // clear line before anything starts.
+#include "rundir.h"
 #include "sshd_helpers.h"
 
 #include <gtest/gtest.h>
@@ -71,10 +72,11 @@ TEST_F(RemoteRun, WrongClockIsMeasuredAndTakenOut) {
     EXPECT_EQ(remote_gone_within_5s() >= 0, true);
 
     auto summary = read_flat_json(slurp(out + "/summary.json"));
-    EXPECT_EQ(json_value(summary, "emulation"), "remote");
-    EXPECT_EQ(json_value(summary, "remote_host"), host->dest());
-    const double offset = atof(json_value(summary, "clock_offset_ms").c_str());
-    const double uncertainty = atof(json_value(summary, "clock_offset_uncertainty_ms").c_str());
+    EXPECT_EQ(json_value(summary, summary_key::emulation), "remote");
+    EXPECT_EQ(json_value(summary, summary_key::remote_host), host->dest());
+    const double offset = atof(json_value(summary, summary_key::clock_offset_ms).c_str());
+    const double uncertainty =
+        atof(json_value(summary, summary_key::clock_offset_uncertainty_ms).c_str());
     printf("offset %.3f ms (error %.3f ms), uncertainty %.3f ms\n", offset, offset - 7000,
            uncertainty);
     EXPECT_NEAR(offset, 7000, 200);
@@ -88,12 +90,12 @@ TEST_F(RemoteRun, WrongClockIsMeasuredAndTakenOut) {
     int with_server = 0, queued = 0;
     double last = -1;
     for (size_t i = 1; i < timeline.size(); ++i) {
-        ASSERT_EQ(timeline[i].size(), 10u);
-        double t = atof(timeline[i][0].c_str());
+        ASSERT_EQ(timeline[i].size(), static_cast<size_t>(kTimelineColumnCount));
+        double t = atof(timeline[i][kColT].c_str());
         EXPECT_GT(t, last) << i;
         last = t;
-        with_server += !timeline[i][5].empty();
-        queued += atoi(timeline[i][5].c_str()) > 1000;
+        with_server += !timeline[i][kColServerRecvq].empty();
+        queued += atoi(timeline[i][kColServerRecvq].c_str()) > 1000;
     }
     EXPECT_GT(with_server, static_cast<int>(timeline.size()) * 8 / 10);
     EXPECT_GT(queued, 500) << "the server's receive queue fills";
@@ -126,8 +128,8 @@ TEST_F(RemoteRun, WrongClockIsMeasuredAndTakenOut) {
     std::vector<double> diffs;
     for (size_t i = 1; i < timeline.size(); ++i) {
         const auto& r = timeline[i];
-        if (r[9].empty()) continue;
-        double t = atof(r[0].c_str()), est = atof(r[9].c_str()) / 1000;
+        if (r[kColEstDelayMs].empty()) continue;
+        double t = atof(r[kColT].c_str()), est = atof(r[kColEstDelayMs].c_str()) / 1000;
         if (t < 5 || t + est > last - 0.3) continue;
         double sum = 0;
         int n = 0;
@@ -156,8 +158,8 @@ TEST_F(RemoteRun, KilledLabLeavesNothingAndTheNextRunSucceeds) {
         EXPECT_EQ(lab.waitexit(15000), 130) << lab.output();
         EXPECT_EQ(host->remote_programs(), 0) << "nothing outlives an orderly stop";
         auto summary = read_flat_json(slurp(dir.path() + "/int/summary.json"));
-        EXPECT_EQ(json_value(summary, "interrupted"), "true");
-        EXPECT_NEAR(atof(json_value(summary, "clock_offset_ms").c_str()), 7000, 200);
+        EXPECT_EQ(json_value(summary, summary_key::interrupted), "true");
+        EXPECT_NEAR(atof(json_value(summary, summary_key::clock_offset_ms).c_str()), 7000, 200);
     }
     {
         LabChild lab(run_args(dir.path() + "/a", 60));
@@ -232,8 +234,9 @@ TEST_F(RemoteRun, SweepRunsEachValueOnHost) {
     EXPECT_EQ(lab.waitexit(90000), 0) << lab.output();
     for (const char* v : {"server-rate-2", "server-rate-4"}) {
         auto summary = read_flat_json(slurp(out + "/" + v + "/summary.json"));
-        EXPECT_EQ(json_value(summary, "emulation"), "remote") << v;
-        EXPECT_NEAR(atof(json_value(summary, "clock_offset_ms").c_str()), 7000, 200) << v;
+        EXPECT_EQ(json_value(summary, summary_key::emulation), "remote") << v;
+        EXPECT_NEAR(atof(json_value(summary, summary_key::clock_offset_ms).c_str()), 7000, 200)
+            << v;
     }
     EXPECT_TRUE(exists(out + "/report.html"));
     EXPECT_EQ(remote_gone_within_5s() >= 0, true);
