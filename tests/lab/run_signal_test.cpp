@@ -30,20 +30,21 @@ TEST(LabRun, InterruptHalfWayCleansUp) {
     EXPECT_EQ(status, 130) << lab.output();
     EXPECT_NE(lab.output().find("stopped after"), std::string::npos) << lab.output();
 
-    auto summary = read_flat_json(slurp(out + "/summary.json"));
-    EXPECT_EQ(json_value(summary, "interrupted"), "true");
-    double duration = atof(json_value(summary, "duration_s").c_str());
+    auto summary = read_flat_json(slurp(run_path(out, kSummaryFile)));
+    EXPECT_EQ(json_value(summary, summary_key::interrupted), "true");
+    double duration = atof(json_value(summary, summary_key::duration_s).c_str());
     EXPECT_GT(duration, 2);
     EXPECT_LT(duration, 10);
-    EXPECT_GT(read_csv(out + "/timeline.csv").size(), 100u);
-    auto events = read_csv(out + "/events.csv");
+    EXPECT_GT(read_csv(run_path(out, kTimelineFile)).size(), 100u);
+    auto events = read_csv(run_path(out, kEventsFile));
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back()[2], "stopped early");
 
     // Namespaces (as root) went with the run; their veth pair with them.
     const std::string tag = "plab" + std::to_string(lab.pid());
     EXPECT_EQ(namespaces_named(tag), 0);
-    EXPECT_EQ(processes_with({"pacelag", "-mode", "-port " + json_value(summary, "port") + " "}),
+    EXPECT_EQ(processes_with(
+                  {"pacelag", "-mode", "-port " + json_value(summary, summary_key::port) + " "}),
               0);
 }
 
@@ -131,7 +132,7 @@ TEST(LabRun, ServerThatCannotListenEndsTheRun) {
     EXPECT_EQ(lab.waitexit(10000), 1) << lab.output();
     close(holder);
     EXPECT_NE(lab.output().find("the server ended early"), std::string::npos) << lab.output();
-    const std::string events = slurp(out + "/events.csv");
+    const std::string events = slurp(run_path(out, kEventsFile));
     EXPECT_NE(events.find("server,[ERROR] Bind failed to port " + port), std::string::npos);
     EXPECT_EQ(events.find("-mode client"), std::string::npos) << "no client was started";
 }
