@@ -33,7 +33,6 @@ const char kUsage[] =
     "  pacelag-lab sweep -vary buflen|client-rate|server-rate|padlen|link-rate\n"
     "                  -values A,B,C [run options]\n"
     "  pacelag-lab report DIR\n"
-    "  pacelag-lab version\n"
     "See pacelag-lab(1).\n";
 
 extern "C" void on_stop(int) {
@@ -137,14 +136,14 @@ int main(int argc, char** argv) {
         fputs(kUsage, stdout);
         return 0;
     }
+    if (strcmp(command, "-version") == 0 || strcmp(command, "--version") == 0) {
+        printf("pacelag-lab %s\n", PACELAG_VERSION);
+        return 0;
+    }
     if (strcmp(command, "report") == 0) {
         if (argc != 3 || strblank(argv[2])) return usage_error("report needs one directory");
         if (lab_write_report(argv[2]) != 0) return 1;
         printf("pacelag-lab: report: %s/report.html\n", argv[2]);
-        return 0;
-    }
-    if (strcmp(command, "version") == 0 || strcmp(command, "-version") == 0) {
-        printf("pacelag-lab %s\n", PACELAG_VERSION);
         return 0;
     }
     const bool is_agent = strcmp(command, "agent") == 0;

@@ -4,6 +4,7 @@
 // written as the lab's JSON stream.
 #pragma once
 
+#include <ctime>
 #include <string>
 
 struct WatchOptions {
@@ -16,3 +17,9 @@ struct WatchOptions {
 // Runs until lab_stop is set; 0 then, 1 when the kernel refuses the
 // diagnostics or the CSV file cannot be written.
 int lab_watch(const WatchOptions& options);
+
+// Sleeps until `when` on the monotonic clock or until lab_stop is set,
+// whichever comes first, looking at the flag at least every 50 ms: a stop
+// that lands outside the sleep itself (a signal taken just before it) still
+// ends the wait in time, at any interval. False when stopped.
+bool watch_sleep_until(const timespec& when);
