@@ -10,6 +10,7 @@
 #include "report.h"
 #include "report_data.h"
 #include "report_page.h"
+#include "rundir.h"
 
 #include <gtest/gtest.h>
 
@@ -230,7 +231,9 @@ TEST(Report, FailuresSayWhyAndLeaveNoPage) {
         {"NUL byte", "events.csv", false, std::string("t,side,line\n1,lab,a\0b\n", 22), "NUL byte"},
         // A summary states its format: a newer one is refused by name, and a
         // version's own columns are required.
-        {"newer format", "summary.json", false, "{\"format_version\":3}", "newer pacelag-lab"},
+        {"newer format", "summary.json", false,
+         "{\"format_version\":" + std::to_string(kRunFormatVersion + 1) + "}",
+         "newer pacelag-lab"},
         {"bad format", "summary.json", false, "{\"format_version\":\"2\"}",
          "format_version is not"},
         {"format 2 lacks a column", "summary.json", false, "{\"format_version\":2}",
