@@ -123,16 +123,18 @@ bool read_agent_options(aaContext* args, AgentOptions& o, std::string& error) {
     for (const char* key = aanextkey(args); key != nullptr; key = aanextkey(args)) {
         const char* value = static_cast<const char*>(aaget(args, key));
         int64_t v = 0;
-        int* slot = is(key, "port")     ? &o.port
-                    : is(key, "rate")   ? &o.rate
-                    : is(key, "padlen") ? &o.padlen
-                    : is(key, "buflen") ? &o.buflen
-                                        : nullptr;
+        int* slot = is(key, "port")          ? &o.port
+                    : is(key, "rate")        ? &o.rate
+                    : is(key, "padlen")      ? &o.padlen
+                    : is(key, "buflen")      ? &o.buflen
+                    : is(key, "quiet-limit") ? &o.quiet_limit_s
+                                             : nullptr;
         const int64_t low = is(key, "port") || is(key, "padlen") ? 0 : 1;
-        const int64_t high = is(key, "port")     ? 65535
-                             : is(key, "rate")   ? 100000
-                             : is(key, "padlen") ? 4000
-                                                 : 100000000;
+        const int64_t high = is(key, "port")          ? 65535
+                             : is(key, "rate")        ? 100000
+                             : is(key, "padlen")      ? 4000
+                             : is(key, "quiet-limit") ? 3600
+                                                      : 100000000;
         if (slot != nullptr) {
             if (!parse_int(value, low, high, v)) {
                 error = std::string("-") + key + " must be a whole number from " +

@@ -20,7 +20,7 @@ struct AgentOptions {
     int rate = 2;
     int padlen = 200;
     int buflen = 0;
-    int quiet_limit_s = 20; // ends when the lab says nothing for this long
+    int quiet_limit_s = 20; // ends when the lab says nothing for this long (-quiet-limit)
 };
 
 bool read_agent_options(aaContext* args, AgentOptions& options, std::string& error);
