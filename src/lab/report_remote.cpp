@@ -19,7 +19,7 @@ std::string clock_offset_note(const std::vector<JsonMember>& summary) {
     double within = json_number(summary, "clock_offset_uncertainty_ms");
     char text[512];
     snprintf(text, sizeof text,
-             "The server ran on %s, whose clock was %.1f ms %s the lab's (within %.1f ms, "
+             "The server ran on %s, whose clock was %.1f ms %s the lab's (within %.3g ms, "
              "measured over ssh). ",
              where.c_str(), std::fabs(offset) * 1000, offset >= 0 ? "ahead of" : "behind",
              std::isfinite(within) ? within : 0.0);

@@ -389,7 +389,7 @@ int Experiment::run() {
     fputs(start_line(config, where).c_str(), stdout);
     if (is_remote) {
         const ClockOffset& c = remote.clock();
-        printf("pacelag-lab: %s's clock is %.1f ms %s this one's (within %.1f ms)\n",
+        printf("pacelag-lab: %s's clock is %.1f ms %s this one's (within %.3g ms)\n",
                bed.server_ip.c_str(), std::fabs(c.offset() * 1000),
                c.offset() >= 0 ? "ahead of" : "behind", c.uncertainty() * 1000);
         if (config.link_given)

@@ -234,9 +234,9 @@ TEST_F(RemoteRun, SweepRunsEachValueOnHost) {
     EXPECT_EQ(lab.waitexit(90000), 0) << lab.output();
     for (const char* v : {"server-rate-2", "server-rate-4"}) {
         auto summary = read_flat_json(slurp(out + "/" + v + "/summary.json"));
-        EXPECT_EQ(json_value(summary, summary_key::emulation), "remote") << v;
+        EXPECT_EQ(json_value(summary, summary_key::emulation), "remote") << v << lab.output();
         EXPECT_NEAR(atof(json_value(summary, summary_key::clock_offset_ms).c_str()), 7000, 200)
-            << v;
+            << v << lab.output();
     }
     EXPECT_TRUE(exists(out + "/report.html"));
     EXPECT_EQ(remote_gone_within_5s() >= 0, true);
