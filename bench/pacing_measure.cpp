@@ -20,6 +20,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include "measure.h"
 
@@ -241,6 +242,10 @@ void measureserver(int rate, double duration) {
 int main(int argc, char** argv) {
     double duration = argc > 1 ? atof(argv[1]) : 5;
     if (duration <= 0) duration = 5;
+    std::vector<int> rates;
+    for (int i = 2; i < argc; ++i)
+        if (atoi(argv[i]) > 0) rates.push_back(atoi(argv[i]));
+    if (rates.empty()) rates.assign(std::begin(kRates), std::end(kRates));
     signal(SIGPIPE, SIG_IGN);
     printf("pacelag pacing on loopback: %.0f s per run after %.1f s warm-up, padding %d bytes\n",
            duration, kWarmup, kPadlen);
@@ -248,9 +253,9 @@ int main(int argc, char** argv) {
     printf("load average before: %s\n", loadavg().c_str());
     printf("\n| side     | requested |    achieved |  ratio | CPU s/s |\n");
     printf("|----------|-----------|-------------|--------|---------|\n");
-    for (int rate : kRates) baseline(rate, duration < 2 ? duration : 2);
-    for (int rate : kRates) measureclient(rate, duration);
-    for (int rate : kRates) measureserver(rate, duration);
+    for (int rate : rates) baseline(rate, duration < 2 ? duration : 2);
+    for (int rate : rates) measureclient(rate, duration);
+    for (int rate : rates) measureserver(rate, duration);
     printf("\nload average after: %s\n", loadavg().c_str());
     return 0;
 }
