@@ -10,19 +10,21 @@
 #include <cstdlib>
 #include <ctime>
 #include <sys/resource.h>
+#include <string>
 #include <vector>
 
 #include "pacelag_sides.h"
 
 namespace {
 const int kRates[] = {10, 100, 1000, 10000, 100000};
-void row(const char* side, int rate, double achieved, double cpu) {
-    printf("| %-8s | %9d | %11.1f | %6.3f | %7.3f |\n", side, rate, achieved, achieved / rate, cpu);
-    fflush(stdout);
+// One run as it goes, on standard error, so that a long sitting shows progress.
+void progress(const char* side, int rate, const Measured& m) {
+    fprintf(stderr, "  %s at %d/s: %.1f/s, ratio %.3f at %.3f CPU\n", side, rate, m.achieved,
+            m.achieved / rate, m.cpu);
 }
 
 // Relative sleeps of one interval, timed in this thread.
-void baseline(int rate, double duration) {
+Measured baseline(int rate, double duration) {
     const long interval = 1000000000L / rate;
     rusage before, after;
     getrusage(RUSAGE_THREAD, &before);
@@ -39,7 +41,7 @@ void baseline(int rate, double duration) {
     getrusage(RUSAGE_THREAD, &after);
     double cpu = seconds(after.ru_utime) - seconds(before.ru_utime) + seconds(after.ru_stime) -
                  seconds(before.ru_stime);
-    row("sleep", rate, slope.rate(), cpu / wall);
+    return {slope.rate(), cpu / wall};
 }
 } // namespace
 
@@ -54,18 +56,30 @@ int main(int argc, char** argv) {
     printf("pacelag pacing on loopback: %.0f s per run after %.1f s warm-up, padding %d bytes\n",
            duration, kWarmup, kPacelagPadlen);
     printf("sleep = a loop of relative nanosleep(interval) in this process (the baseline)\n");
-    printf("load average before: %s\n", loadavg().c_str());
-    printf("\n| side     | requested |    achieved |  ratio | CPU s/s |\n");
-    printf("|----------|-----------|-------------|--------|---------|\n");
-    for (int rate : rates) baseline(rate, duration < 2 ? duration : 2);
+    const std::string before = loadshort();
+    std::vector<Measured> sleeps, clients, servers;
     for (int rate : rates) {
-        Measured m = measureclient(rate, duration);
-        row("client", rate, m.achieved, m.cpu);
+        sleeps.push_back(baseline(rate, duration < 2 ? duration : 2));
+        progress("sleep", rate, sleeps.back());
     }
     for (int rate : rates) {
-        Measured m = measureserver(rate, duration);
-        row("server", rate, m.achieved, m.cpu);
+        clients.push_back(measureclient(rate, duration));
+        progress("client", rate, clients.back());
     }
-    printf("\nload average after: %s\n", loadavg().c_str());
+    for (int rate : rates) {
+        servers.push_back(measureserver(rate, duration));
+        progress("server", rate, servers.back());
+    }
+    // The table as the README shows it.
+    printf("\nload average %s before, %s after\n\n", before.c_str(), loadshort().c_str());
+    printf("| rate   | client ratio | server ratio | CPU (client / server) | plain sleep loop |\n");
+    printf("|--------|--------------|--------------|-----------------------|------------------|\n");
+    for (size_t i = 0; i < rates.size(); ++i) {
+        char cpu[64];
+        snprintf(cpu, sizeof cpu, "%.1f %% / %.1f %%", clients[i].cpu * 100, servers[i].cpu * 100);
+        printf("| %-6d | %-12.3f | %-12.3f | %-21s | %-16.3f |\n", rates[i],
+               clients[i].achieved / rates[i], servers[i].achieved / rates[i], cpu,
+               sleeps[i].achieved / rates[i]);
+    }
     return 0;
 }
