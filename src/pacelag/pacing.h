@@ -34,10 +34,13 @@ inline void compute_pacing(int rate, int64_t& interval, int& cadence) {
 // each slot is the previous one plus one interval, so the time a step takes
 // does not slow the rate down. A pass that wakes late serves the slots that
 // have passed at once, one step per slot, so a preemption costs no messages.
-// That catch-up is bounded: when the slot due is more than
-// max(interval, kPaceCatchUp) in the past (a stop with SIGSTOP, a suspended
-// machine), the schedule restarts from the current time and the slots of the
-// stall are lost rather than sent in one long burst.
+// That catch-up is bounded. A stall, where no pass ran for longer than
+// max(interval, kPaceCatchUp) (a stop with SIGSTOP, a suspended machine),
+// restarts the schedule from the current time once the slot due is that far
+// in the past: the slots of the stall are lost rather than sent in one long
+// burst. A side that keeps running but falls behind, because a busy machine
+// gives it less processor time than its rate takes for a while, keeps its
+// schedule and makes the lag up when it can, up to kPaceDriftLimit of it.
 //
 // The clock is an interface so that the schedule can be tested without real
 // time; the tool uses MonotonicClock (pacing.cpp).
@@ -52,15 +55,21 @@ struct Pacer {
     int64_t interval = 0;
     int64_t next = 0;    // the next slot on the clock
     int64_t latency = 0; // how late a sleep typically wakes
-    int64_t bound = 0;   // how far the due slot may lie in the past and still be served
+    int64_t bound = 0;   // how far the due slot may lie in the past after a stall
+    int64_t last = 0;    // when the previous pass asked for its slot
     int64_t lead = 0;    // the stretch before a slot that is polled rather than slept
     int64_t gap = 0;     // least time from one wake-up to the next sleep's deadline
     int64_t woke = 0;    // when the last sleep ended
 };
 
-// Lag that is made up in a burst: the slots of the last 100 ms, so a burst is
-// at most rate / 10 + 1 messages.
+// Lag that a stall may leave and still be made up in a burst: the slots of the
+// last 100 ms, so the burst after a stall is at most rate / 10 + 1 messages.
 constexpr int64_t kPaceCatchUp = 100000000;
+// Lag that passes without a stall may pile up and still be made up. Measured
+// on a 2-core machine with other work on it, a side at 100000/s fell more than
+// 100 ms behind in steps of under 45 ms between passes; past a second the
+// rate is out of reach of the machine and the schedule starts afresh.
+constexpr int64_t kPaceDriftLimit = 1000000000;
 // A wake-up costs more than a step: about 15-20 us of CPU on a virtual
 // machine, against 2-3 us for a send. Below this interval the waits sleep at
 // most once per period and serve every slot that has come due in one batch;
@@ -80,6 +89,7 @@ inline void pacer_start(Pacer& pacer, int64_t interval, int64_t latency, int64_t
     pacer.latency = latency;
     pacer.next = now + interval;
     pacer.bound = interval > kPaceCatchUp ? interval : kPaceCatchUp;
+    pacer.last = now;
     const bool batches = interval < kPaceWakePeriod;
     pacer.lead = !batches && latency * kPacePollShare <= interval ? latency : 0;
     pacer.gap = batches && latency < kPaceWakePeriod ? kPaceWakePeriod - latency : 0;
@@ -88,7 +98,10 @@ inline void pacer_start(Pacer& pacer, int64_t interval, int64_t latency, int64_t
 
 // The slot for the coming step; the schedule moves on by one interval.
 inline int64_t pacer_slot(Pacer& pacer, int64_t now) {
-    if (now - pacer.next > pacer.bound) pacer.next = now; // a long stall: start afresh
+    const int64_t lag = now - pacer.next, idle = now - pacer.last;
+    const int64_t drift = pacer.bound > kPaceDriftLimit ? pacer.bound : kPaceDriftLimit;
+    if ((lag > pacer.bound && idle > pacer.bound) || lag > drift) pacer.next = now; // start afresh
+    pacer.last = now;
     int64_t slot = pacer.next;
     pacer.next = slot + pacer.interval;
     return slot;

@@ -222,6 +222,42 @@ TEST(PacingSchedule, ALateWakeUpServesExactlyTheMissedSlots) {
     }
 }
 
+// A side that keeps running but gets less processor time than its rate takes
+// falls behind step by step, with no stall between its passes: it keeps its
+// schedule past the stall bound and makes the lag up once it can, and only
+// restarts when the lag passes the drift limit.
+TEST(PacingSchedule, FallingBehindWithoutAStallKeepsTheSchedule) {
+    struct Case {
+        int64_t work; // each of the slow passes, at 1 ms intervals
+        int slow;     // how many of them
+        int restarts; // of the schedule, over the whole run
+    };
+    const Case cases[] = {
+        {1500000, 400, 0},                  // 200 ms behind in 0.5 ms steps: made up
+        {2000000, 900, 0},                  // 900 ms behind
+        {2000000, 1200, 1},                 // past a second: a fresh start
+        {1000000 + kPaceCatchUp + 1, 1, 1}, // one step that long is a stall
+    };
+    const int64_t interval = 1000000;
+    for (const Case& c : cases) {
+        SCOPED_TRACE("work " + std::to_string(c.work) + " for " + std::to_string(c.slow));
+        FakeClock clock;
+        clock.overshoot = 3000;
+        Pacer pacer;
+        pacer_start(pacer, interval, 20000, clock.now());
+        int restarts = 0;
+        const int passes = c.slow + 3000; // enough light passes to make a second up
+        for (int i = 0; i < passes; ++i) {
+            const int64_t expected = pacer.next;
+            ASSERT_TRUE(pacer_wait(pacer, clock, clock.stop));
+            if (pacer.next != expected + interval) ++restarts;
+            clock.t += i < c.slow ? c.work : interval / 5;
+        }
+        EXPECT_EQ(restarts, c.restarts);
+        EXPECT_LT(clock.t - (pacer.next - interval), interval) << "the lag was made up";
+    }
+}
+
 // Below the wake period the waits sleep about once per period and serve the
 // slots that came due meanwhile in one batch, without polling the clock; no
 // pass returns before its slot and none falls more than a period and a
