@@ -22,12 +22,15 @@
 
 // 1: runs written before the version was recorded (no "format_version" key).
 // 2: "format_version" in summary.json; timeline column server_received.
-constexpr int kRunFormatVersion = 2;
+// 3: messages.csv (each message's measured wait); the summary's keys for the
+//    measured wait and the estimate's error against it.
+constexpr int kRunFormatVersion = 3;
 
 constexpr const char kTimelineFile[] = "timeline.csv";
 constexpr const char kEventsFile[] = "events.csv";
 constexpr const char kSummaryFile[] = "summary.json";
 constexpr const char kReportFile[] = "report.html";
+constexpr const char kMessagesFile[] = "messages.csv"; // since 3
 
 // DIR/name, with one slash between.
 std::string run_path(const std::string& dir, const char* name);
@@ -98,6 +101,42 @@ struct Event {
     std::string line;
 };
 
+// ---- messages.csv: one row per message the client sent whole ----
+//
+// Below 48 messages per second on both sides every message prints: the
+// client's k-th '#' and the server's k-th age belong to the k-th message of
+// the stream (a dropped message never enters it). Written at the end of a
+// run; with a print cadence above 1 on either side it holds the header only.
+
+enum MessageColumn {
+    kMsgN,      // the message's place among those sent whole, from 1
+    kMsgSentT,  // when the client's '#' came: its send call had taken all of it
+    kMsgReadT,  // when the server's age line came; empty: not read by the end
+    kMsgWaitMs, // read_t - sent_t in ms: the measured wait
+    kMsgAgeS,   // the age the server printed for it
+    kMsgEstMs,  // the estimate at the first sample at or after sent_t
+    kMessageColumnCount
+};
+const char* message_column_name(int column);
+
+// One message; NaN for what is not known.
+struct MessageWait {
+    int64_t n = 0;
+    double sent_t = NAN, read_t = NAN;
+    double age_s = NAN;
+    double est_ms = NAN;
+    bool read() const { return !std::isnan(read_t); }
+    // The measured wait in whole milliseconds (both times have that
+    // resolution); NaN when not read.
+    double wait_ms() const { return read() ? std::round((read_t - sent_t) * 1000) : NAN; }
+};
+
+// A value as a run's file holds it: rounded to the column's decimals, so
+// what a run computes live and what a reader computes again from its files
+// agree to the last digit.
+double timeline_as_written(int column, double value);
+double time_as_written(double t);
+
 // ---- summary.json: one flat object ----
 
 namespace summary_key {
@@ -131,6 +170,16 @@ constexpr const char client_cadence[] = "client_cadence";
 constexpr const char server_cadence[] = "server_cadence";
 constexpr const char port[] = "port";
 constexpr const char interrupted[] = "interrupted";
+// Since 3. Null where not available (a print cadence above 1, nothing paired).
+constexpr const char measured_wait_available[] = "measured_wait_available";
+constexpr const char paired_messages[] = "paired_messages"; // sent whole and read
+constexpr const char unread_messages[] = "unread_messages"; // sent whole, not read by the end
+constexpr const char max_measured_wait_ms[] = "max_measured_wait_ms";
+constexpr const char final_measured_wait_ms[] = "final_measured_wait_ms"; // the last read message's
+constexpr const char est_error_messages[] = "est_error_messages"; // read, with an estimate at send
+constexpr const char est_error_median_ms[] = "est_error_median_ms"; // of |estimate - measured|
+constexpr const char est_error_p90_ms[] = "est_error_p90_ms";
+constexpr const char est_error_signed_median_ms[] = "est_error_signed_median_ms";
 } // namespace summary_key
 
 // What summary.json holds. Optional counts are -1 and optional measures NaN
@@ -155,6 +204,11 @@ struct RunSummary {
     int client_cadence = 1, server_cadence = 1;
     int port = 0;
     bool interrupted = false;
+    // The measured wait: available only when every message printed.
+    bool measured_wait_available = false;
+    int64_t paired_messages = -1, unread_messages = -1, est_error_messages = -1;
+    double max_measured_wait_ms = NAN, final_measured_wait_ms = NAN;
+    double est_error_median_ms = NAN, est_error_p90_ms = NAN, est_error_signed_median_ms = NAN;
 };
 
 // The summary's text, keys in a fixed order, format_version first.
@@ -175,6 +229,8 @@ class RunWriter {
     int open(const std::string& dir);
     void timeline(const TimelineRow& row);
     void event(double t, const char* side, const std::string& line);
+    // Writes messages.csv whole. 0, or -1 with errno set.
+    int messages(const std::vector<MessageWait>& messages);
     // Closes the CSV files and writes summary.json. 0, or -1 with errno set
     // (also for an earlier failed row).
     int finish(const RunSummary& summary);
@@ -200,6 +256,9 @@ bool read_run_summary(const std::string& dir, std::vector<JsonMember>& summary, 
 // `version`: the run's format version; columns it predates are left empty.
 bool read_run_timeline(const std::string& dir, int version, Timeline& timeline, std::string& err);
 bool read_run_events(const std::string& dir, std::vector<Event>& events, std::string& err);
+// messages.csv of a run of format 3 or later.
+bool read_run_messages(const std::string& dir, std::vector<MessageWait>& messages,
+                       std::string& err);
 
 // One experiment as read from its directory.
 struct RunData {
@@ -207,6 +266,9 @@ struct RunData {
     int format_version = 1;
     Timeline timeline;
     std::vector<Event> events;
+    // From messages.csv, or for older runs paired again from the events and
+    // the timeline; empty when the cadence leaves the wait unmeasured.
+    std::vector<MessageWait> messages;
 };
 bool read_run(const std::string& dir, RunData& run, std::string& err);
 
@@ -216,3 +278,5 @@ bool timeline_from_csv(const std::vector<std::vector<std::string>>& records, Tim
                        std::string& err, int version = 1);
 bool events_from_csv(const std::vector<std::vector<std::string>>& records, std::vector<Event>& out,
                      std::string& err);
+bool messages_from_csv(const std::vector<std::vector<std::string>>& records,
+                       std::vector<MessageWait>& out, std::string& err);
