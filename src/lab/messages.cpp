@@ -18,12 +18,6 @@ void MessagePairer::event(double t, const std::string& side, const std::string& 
         m.n = static_cast<int64_t>(messages_.size()) + 1;
         m.sent_t = t;
         messages_.push_back(m);
-        // A sample written with the same millisecond was taken before the
-        // mark was read, but a reader of the files cannot tell: it counts.
-        if (last_t_ >= t) {
-            messages_.back().est_ms = last_est_;
-            next_est_ = messages_.size();
-        }
     } else if (side == kSideServer && read_age_line(line.c_str(), age)) {
         if (next_read_ < messages_.size()) {
             messages_[next_read_].read_t = t;
@@ -36,9 +30,7 @@ void MessagePairer::event(double t, const std::string& side, const std::string& 
 }
 
 void MessagePairer::sample(double t, double est) {
-    last_t_ = t;
-    last_est_ = est;
-    for (; next_est_ < messages_.size() && messages_[next_est_].sent_t <= t; ++next_est_)
+    for (; next_est_ < messages_.size() && messages_[next_est_].sent_t < t; ++next_est_)
         messages_[next_est_].est_ms = est;
 }
 
@@ -47,7 +39,7 @@ std::vector<MessageWait> pair_messages(const std::vector<Event>& events, const T
     const std::vector<double>& t = timeline.t;
     size_t i = 0;
     for (const Event& e : events) {
-        for (; i < t.size() && t[i] < e.t; ++i) pairer.sample(t[i], timeline.est_delay_ms[i]);
+        for (; i < t.size() && t[i] <= e.t; ++i) pairer.sample(t[i], timeline.est_delay_ms[i]);
         pairer.event(e.t, e.side, e.line);
     }
     for (; i < t.size(); ++i) pairer.sample(t[i], timeline.est_delay_ms[i]);

@@ -24,9 +24,12 @@ class MessagePairer {
   public:
     // Times as the files hold them (whole milliseconds).
     void event(double t, const std::string& side, const std::string& line);
-    // A timeline sample, after every event at or before its time; `est` is
-    // NaN when the sample has no estimate. The estimate that predicts a
-    // message's wait is the one of the first sample at or after its '#'.
+    // A timeline sample, after every event before its time; `est` is NaN
+    // when the sample has no estimate. The estimate that predicts a
+    // message's wait is the one of the first sample after its '#', in whole
+    // milliseconds: a sample written with the mark's millisecond may have
+    // been taken before the send call returned (the files cannot tell), and
+    // would then miss the message's own bytes.
     void sample(double t, double est);
 
     const std::vector<MessageWait>& messages() const { return messages_; }
@@ -37,14 +40,12 @@ class MessagePairer {
     std::vector<MessageWait> messages_;
     size_t next_read_ = 0; // the next message an age belongs to
     size_t next_est_ = 0;  // the first message still waiting for a sample
-    double last_t_ = NAN;  // the latest sample's time and estimate
-    double last_est_ = NAN;
     bool stopping_ = false;
     int64_t spare_ages_ = 0;
 };
 
 // The pairs of a run from its files: its events in their order, each sample
-// after the events at or before its time.
+// after the events before its time and before those at or after it.
 std::vector<MessageWait> pair_messages(const std::vector<Event>& events, const Timeline& timeline);
 
 // The estimate's error against the measured wait, over the messages read

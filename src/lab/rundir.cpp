@@ -5,6 +5,8 @@
 #include "labtext.h"
 #include "messages.h"
 
+#include "pacelag/output.h"
+
 #include "pacelag/util.h"
 
 #include <cerrno>
@@ -309,6 +311,15 @@ int RunWriter::finish(const RunSummary& summary) {
     return 0;
 }
 
+int run_cadence(const std::vector<JsonMember>& summary, const char* cadence_key,
+                const char* rate_key) {
+    double given = json_number(summary, cadence_key);
+    if (given >= 1 && given <= 100000 && given == std::floor(given)) return static_cast<int>(given);
+    double rate = json_number(summary, rate_key);
+    if (!(rate >= 1 && rate <= 100000) || rate != std::floor(rate)) return 0;
+    return print_cadence(static_cast<int>(rate));
+}
+
 int run_format_version(const std::vector<JsonMember>& summary) {
     double v = json_number(summary, summary_key::format_version);
     return std::isfinite(v) ? static_cast<int>(v) : 1;
@@ -458,8 +469,8 @@ bool read_run(const std::string& dir, RunData& run, std::string& err) {
     if (run.format_version >= 3) return read_run_messages(dir, run.messages, err);
     // Older runs did not write the pairs; they follow from the same files.
     run.messages.clear();
-    if (json_number(run.summary, summary_key::client_cadence) == 1 &&
-        json_number(run.summary, summary_key::server_cadence) == 1)
+    if (run_cadence(run.summary, summary_key::client_cadence, summary_key::client_rate) == 1 &&
+        run_cadence(run.summary, summary_key::server_cadence, summary_key::server_rate) == 1)
         run.messages = pair_messages(run.events, run.timeline);
     return true;
 }

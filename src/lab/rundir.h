@@ -246,6 +246,11 @@ class RunWriter {
 
 // ---- reading ----
 
+// A side's print cadence: the summary's own (cadence_key) when it gives one,
+// else the one its rate (rate_key) implies; 0 when neither is valid.
+int run_cadence(const std::vector<JsonMember>& summary, const char* cadence_key,
+                const char* rate_key);
+
 // The format version a summary declares; 1 when it has none.
 int run_format_version(const std::vector<JsonMember>& summary);
 
