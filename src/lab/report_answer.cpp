@@ -134,10 +134,11 @@ std::string waited(const RunData& run) {
     }
     std::string said = std::isnan(last->est_ms)
                            ? std::string("")
-                           : "; the estimate when it was sent said " + seconds(last->est_ms);
+                           : "; the estimate at its sending said " + seconds(last->est_ms);
     return "At the end requests waited about " + seconds(last->wait_ms()) +
-           ": the last message the server read, sent at " + format("%.1f", last->sent_t) +
-           " s, waited " + seconds(last->wait_ms()) + " measured" + said + "." + est;
+           ", measured: the last message the server read was sent at " +
+           format("%.1f", last->sent_t) + " s and read at " + format("%.1f", last->read_t) + " s" +
+           said + "." + est;
 }
 
 std::string split(const Facts& f) {
@@ -233,13 +234,13 @@ std::vector<MarkGap> mark_gaps(const RunData& run) {
     for (const Event& e : run.events) {
         if (e.side == kSideLab && e.line == kStoppingEvent) {
             if (!std::isnan(prev) && e.t - prev > limit)
-                out.push_back({prev, e.t, partly(prev, e.t), true});
+                out.push_back({prev, prev + limit / 2, e.t, partly(prev, e.t), true});
             break;
         }
         bool sent = false;
         if (e.side != kSideClient || !is_mark(e.line, sent)) continue;
         if (!std::isnan(prev) && e.t - prev > limit)
-            out.push_back({prev, e.t, sent && partly(prev, e.t), false});
+            out.push_back({prev, prev + limit / 2, e.t, sent && partly(prev, e.t), false});
         prev = e.t;
     }
     return out;

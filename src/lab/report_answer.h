@@ -13,7 +13,9 @@
 // A stretch without counted client marks longer than two client intervals:
 // from the mark before it to the mark that ended it (or to the stop).
 struct MarkGap {
-    double from = 0, to = 0;
+    double from = 0;
+    double due = 0; // when the next mark was due, one interval after `from`
+    double to = 0;
     // The send queue held unsent bytes through most of it and a '#' ended
     // it: the client was finishing a message the queue had room for only
     // part of. Otherwise the client was held up with room to send.

@@ -416,7 +416,7 @@ void run_data(const RunInput& run, std::string& out) {
             double covered = 0;
             for (const MarkGap& g : gaps)
                 if (g.partly_sent == partly)
-                    covered += std::max(0.0, std::min(to, g.to) - std::max(from, g.from));
+                    covered += std::max(0.0, std::min(to, g.to) - std::max(from, g.due));
             double v = std::isfinite(crate) ? covered / static_cast<double>(width) * crate : 0;
             any |= v > 0;
             values += (i ? "," : "") + num(v);
