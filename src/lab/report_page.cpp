@@ -384,7 +384,9 @@ void run_data(const RunInput& run, std::string& out) {
             ? " (not available at 48/s and above)"
             : " (none)";
     out += "\"";
-    double maxest = std::max(max_of(tl.est_delay_ms), max_of(waits)), maxage = max_of(ages);
+    // The left axis holds the estimate and the measured waits alike.
+    double maxest = max_of(tl.est_delay_ms), maxwait = max_of(waits), maxage = max_of(ages);
+    if (std::isnan(maxest) || maxwait > maxest) maxest = maxwait;
     out += ",\n\"maxEst\":" + num(std::isnan(maxest) ? 0 : maxest);
     out += ",\n\"maxAge\":" + num(std::isnan(maxage) ? 0 : maxage);
 
