@@ -3,6 +3,7 @@
 #include "report_answer.h"
 
 #include "marks.h"
+#include "messages.h"
 
 #include <algorithm>
 #include <cmath>
@@ -192,17 +193,15 @@ std::string gaps(const RunData& run) {
     return s + (g.size() > 1 ? ", shaded on the last chart)." : "; shaded on the last chart.");
 }
 
+// From the pairs themselves, so that runs written before the summary kept
+// the error get the sentence too.
 std::string accuracy(const RunData& run) {
-    double n = json_number(run.summary, summary_key::est_error_messages);
-    double med = json_number(run.summary, summary_key::est_error_median_ms);
-    double p90 = json_number(run.summary, summary_key::est_error_p90_ms);
-    double sgn = json_number(run.summary, summary_key::est_error_signed_median_ms);
-    if (!(n > 0) || std::isnan(med) || std::isnan(p90) || std::isnan(sgn)) return "";
-    return "Against the measured wait of " + whole(n) +
-           " messages, the estimate at each one's "
-           "sending was off by " +
-           whole(med) + " ms in the median and at most " + whole(p90) + " ms for nine in ten (" +
-           (sgn >= 0 ? "+" : "") + whole(sgn) + " ms signed median).";
+    WaitError e = estimate_error(run.messages);
+    if (e.count == 0) return "";
+    return "Against the measured wait of " + whole(static_cast<double>(e.count)) +
+           " messages, the estimate at each one's sending was off by " + whole(e.median_abs) +
+           " ms in the median and at most " + whole(e.p90_abs) + " ms for nine in ten (" +
+           (e.median_signed >= 0 ? "+" : "") + whole(e.median_signed) + " ms signed median).";
 }
 
 } // namespace
