@@ -44,7 +44,7 @@ void Recorder::sample(const LabSample& s) {
     uint64_t queued =
         (c != nullptr ? uint64_t{c->sendq} : 0) + (v != nullptr ? uint64_t{v->recvq} : 0);
     double est = 0;
-    bool haveest = estimate_delay_ms(queued, haverate, bps, est);
+    bool haveest = estimate_wait_ms(queued, consumed_, t, est);
 
     TimelineRow row;
     row.set(kColT, t);
@@ -65,6 +65,7 @@ void Recorder::sample(const LabSample& s) {
     if (haverate) row.set(kColConsumedBps, static_cast<double>(std::llround(bps)));
     if (haveest) row.set(kColEstDelayMs, est);
     writer_.timeline(row);
+    pairer_.sample(t, haveest ? timeline_as_written(kColEstDelayMs, est) : NAN);
 
     if (c != nullptr) {
         peak(peak_sendq_, c->sendq);
@@ -83,6 +84,7 @@ void Recorder::sample(const LabSample& s) {
 
 void Recorder::event(double t, const char* side, const std::string& line) {
     marks_.event(t, side, line);
+    pairer_.event(time_as_written(t), side, line);
     long long age = 0;
     if (strcmp(side, kSideServer) == 0 && read_age_line(line.c_str(), age)) {
         ++ages_;
@@ -140,5 +142,16 @@ int Recorder::finish(const LabConfig& config, const RunFacts& facts) {
     s.remote_host = facts.remote_host;
     s.clock_offset_ms = facts.clock_offset_ms;
     s.clock_offset_uncertainty_ms = facts.clock_offset_uncertainty_ms;
+    // Only while every message prints do the k-th mark and the k-th age
+    // belong to one message; otherwise the file holds its header alone.
+    const bool paired = s.client_cadence == 1 && s.server_cadence == 1;
+    static const std::vector<MessageWait> none;
+    summarize_waits(pairer_.messages(), paired, s);
+    if (writer_.messages(paired ? pairer_.messages() : none) != 0) {
+        int e = errno;
+        writer_.finish(s);
+        errno = e;
+        return -1;
+    }
     return writer_.finish(s);
 }

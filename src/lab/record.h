@@ -6,6 +6,7 @@
 
 #include "estimate.h"
 #include "marks.h"
+#include "messages.h"
 #include "rundir.h"
 #include "sampler.h"
 
@@ -50,7 +51,8 @@ class Recorder {
     void sample(const LabSample& s);
     // Appends an event row; side is "server", "client" or "lab".
     void event(double t, const char* side, const std::string& line);
-    // Closes both files and writes DIR/summary.json. 0, or -1 with errno set.
+    // Closes both files and writes DIR/messages.csv and DIR/summary.json. 0,
+    // or -1 with errno set.
     int finish(const LabConfig& config, const RunFacts& facts);
 
     // From now on the programs are being stopped: a client's mark is then an
@@ -66,6 +68,7 @@ class Recorder {
     RunWriter writer_;
     ConsumedRate consumed_;
     MarkTally marks_;
+    MessagePairer pairer_;
     // Summary state.
     int64_t ages_ = 0;
     double first_age_ = -1, last_age_t_ = -1;

@@ -34,6 +34,8 @@ const char* const kPageStyle =
 h1 { font-size: 1.45em; margin: 0.3em 0 0.2em; }
 h2 { font-size: 1.1em; margin: 1.3em 0 0.4em; }
 p.what { color: #333; line-height: 1.5; margin: 0.2em 0 0.8em; }
+.answer { background: #f4f7fb; border-left: 4px solid #1f77b4; padding: 6px 14px; margin: 0 0 1em; }
+.answer p { margin: 0.35em 0; line-height: 1.45; }
 .tables { display: flex; flex-wrap: wrap; gap: 12px 40px; align-items: flex-start; }
 table { border-collapse: collapse; font-size: 0.85em; }
 caption { text-align: left; font-weight: 600; padding: 2px 0 4px; }
@@ -149,9 +151,11 @@ const char* const kRunDrawJs = R"((function (D) {
   pacelagDraw('chart-delay', { type: 'line',
     data: { datasets: [
       pacelagLine('estimated delay (ms, left axis)', D.est, P[3], { yAxisID: 'y' }),
+      pacelagLine('measured wait, at sending (ms, left axis)' + D.measuredNote, D.measured, P[2],
+        { yAxisID: 'y', pointRadius: 2, showLine: false }),
       pacelagLine('printed age (s, right axis)', D.ages, P[0], { yAxisID: 'y1', pointRadius: 2 })]
       .concat(D.agesCorrected ? [pacelagLine('printed age less the clock offset (s, right axis)',
-        D.agesCorrected, P[2], { yAxisID: 'y1', pointRadius: 2 })] : []) },
+        D.agesCorrected, P[1], { yAxisID: 'y1', pointRadius: 2 })] : []) },
     options: { interaction: { mode: 'nearest', axis: 'x', intersect: false },
       scales: { x: pacelagTimeAxis(D.duration),
         y: { min: 0, max: top, ticks: { count: 6 }, title: pacelagTitle('milliseconds') },
@@ -160,7 +164,11 @@ const char* const kRunDrawJs = R"((function (D) {
   pacelagDraw('chart-rates', { type: 'bar',
     data: { labels: D.seconds, datasets: [
       { label: 'sent whole (#)', data: D.sent, backgroundColor: P[2] },
-      { label: 'dropped, send queue full (.)', data: D.dropped, backgroundColor: P[3] }] },
+      { label: 'dropped, send queue full (.)' + D.droppedNote, data: D.dropped, backgroundColor: P[3] }]
+      .concat(D.gaps.map(function (g) {
+        // Stretches without marks, in grey, up to the client's rate.
+        return { label: g.label, data: g.data, backgroundColor: g.partly ? '#9e9e9e' : '#d0d0d0' };
+      })) },
     options: { scales: { x: { stacked: true, title: pacelagTitle(D.barSeconds > 1
         ? 'seconds since start (bars of ' + D.barSeconds + ' s, averaged)' : 'second since start') },
       y: { stacked: true, beginAtZero: true, title: pacelagTitle(D.rateUnit) } } } });
@@ -220,19 +228,25 @@ acknowledged), the shaped link's queue when the lab shaped a link, and the serve
 queue.</p><p>The queue that keeps growing sits right before the bottleneck: a growing server
 receive queue means the server reads too slowly; a growing client send queue with an empty
 receive queue means the link is too slow.</p></div></div>
-<h2>Estimated delay and printed age</h2>
+<h2>Estimated delay, measured wait and printed age</h2>
 <div class="chart"><div class="box"><canvas id="chart-delay"></canvas></div>
-<div class="explain"><p>The estimated delay is the bytes queued between the client and the
-server's read divided by the rate at which the server really consumed bytes over the last
-second: how long the newest message will wait, in milliseconds. The printed age is what the
-server prints, in whole seconds: how long the message it reads now has waited.</p><p>In a steady
-queue the two agree. While the queue grows, the estimate leads the printed age: the message read
-now was queued earlier, when the queue was shorter. Both axes use one scale (1000&nbsp;ms level
-with 1&nbsp;s), so agreeing values overlay.</p></div></div>
+<div class="explain"><p>The estimated delay is how long a message queued now will wait before
+the server reads it, in milliseconds: the bytes queued between the client and the server's read
+over the rate at which the server really consumed bytes in the last second, taking into account
+that the server reads one message at a time. The measured wait is each message's own, drawn at
+the moment it was sent: from the client's &quot;#&quot; for it to the server's age line for it
+(below 48 messages per second, where every message prints). The printed age is what the server
+prints, in whole seconds, when it reads a message.</p><p>The estimate at a message's sending
+predicts that message's wait, so the dots sit on the estimate's line. The printed ages are drawn
+when the messages are read, so while the queue grows they trail the estimate. Both axes use one
+scale (1000&nbsp;ms level with 1&nbsp;s).</p></div></div>
 <h2>Messages sent and dropped per second</h2>
 <div class="chart"><div class="box"><canvas id="chart-rates"></canvas></div>
 <div class="explain"><p>From the client's progress marks: &quot;#&quot; for a message that went
-out whole, &quot;.&quot; for one dropped because the send queue was full.</p>$rateexplain</div></div>
+out whole, &quot;.&quot; for one dropped because the send queue was full.</p>$rateexplain<p>Grey
+bars fill a stretch of more than two intervals without marks, up to the client's rate: the
+client was finishing a message the send queue had room for only part of (it prints the mark when
+the last byte is taken), or, lighter, it was held up with room to send.</p></div></div>
 )";
 
 const char* const kRateExplainCadence =

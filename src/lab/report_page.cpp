@@ -5,6 +5,7 @@
 #include "report_page.h"
 
 #include "marks.h"
+#include "report_answer.h"
 #include "report_assets.h"
 #include "report_remote.h"
 
@@ -104,9 +105,23 @@ bool any_value(const std::vector<double>& v) {
     return !std::isnan(max_of(v));
 }
 
-// The summary's value as shown: numbers as written in the file.
+// True when both series hold the same value wherever both are known.
+bool same_values(const std::vector<double>& a, const std::vector<double>& b) {
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        if (!std::isnan(a[i]) && !std::isnan(b[i]) && a[i] != b[i]) return false;
+    return true;
+}
+
+// The summary's value as shown: numbers as written in the file, but a share
+// as a percentage and a truth value as a word.
 std::string shown(const JsonMember* m) {
     if (!m || m->kind == JsonKind::Null) return "n/a";
+    if (m->kind == JsonKind::Bool) return m->text == "true" ? "yes" : "no";
+    if (m->kind == JsonKind::Number && m->key == summary_key::drop_share) {
+        char pct[48];
+        std::snprintf(pct, sizeof pct, "%.2f %%", m->number * 100);
+        return pct;
+    }
     return m->text;
 }
 
@@ -152,6 +167,15 @@ const Label kLabels[] = {
     {summary_key::remote_host, "server's host"},
     {summary_key::clock_offset_ms, "server's clock ahead by (ms)"},
     {summary_key::clock_offset_uncertainty_ms, "clock offset within (ms)"},
+    {summary_key::measured_wait_available, "wait measured per message"},
+    {summary_key::paired_messages, "messages sent whole and read"},
+    {summary_key::unread_messages, "messages sent whole, not read by the end"},
+    {summary_key::max_measured_wait_ms, "longest measured wait (ms)"},
+    {summary_key::final_measured_wait_ms, "last read message's measured wait (ms)"},
+    {summary_key::est_error_messages, "messages with an estimate at sending"},
+    {summary_key::est_error_median_ms, "estimate's error, median of |estimate - measured| (ms)"},
+    {summary_key::est_error_p90_ms, "estimate's error, 90th percentile (ms)"},
+    {summary_key::est_error_signed_median_ms, "estimate's error, signed median (ms)"},
 };
 
 const char* label_of(const std::string& key) {
@@ -234,6 +258,25 @@ bool what_line(const std::vector<JsonMember>& s, std::string& out) {
     return fill(kRunHeader, h.set("what", what), Esc::Raw, out);
 }
 
+bool answer_section(const RunInput& run, std::string& out) {
+    Answer a = answer_of(run);
+    const struct {
+        const char* id;
+        const std::string* text;
+    } parts[] = {{"bottleneck", &a.bottleneck}, {"waited", &a.waited}, {"split", &a.split},
+                 {"accuracy", &a.accuracy},     {"drops", &a.drops},   {"gaps", &a.gaps}};
+    out += "<section class=\"answer\" id=\"answer\">\n";
+    for (const auto& p : parts) {
+        if (p.text->empty()) continue;
+        Vars v;
+        if (!fill("<p id=\"answer-$id\">$text</p>\n", v.set("id", p.id).set("text", *p.text),
+                  Esc::Html, out))
+            return false;
+    }
+    out += "</section>\n";
+    return true;
+}
+
 bool other_lines(const std::vector<Event>& events, std::string& out) {
     const size_t kShown = 200;
     std::vector<const Event*> lines;
@@ -308,7 +351,15 @@ void run_data(const RunInput& run, std::string& out) {
         if (s.y == &tl.link_backlog && !any_value(*s.y)) continue;
         if (!first) out += ",\n";
         first = false;
-        out += std::string("{\"label\":\"") + s.label + "\",\"color\":" + num(s.color) +
+        // A line hidden under another, or on the axis, is named as such.
+        std::string label = s.label;
+        if (!any_value(*s.y))
+            label += " (not known)";
+        else if (max_of(*s.y) == 0)
+            label += " (0 throughout)";
+        else if (s.part && same_values(*s.y, tl.client_sendq))
+            label += " (all of the send queue throughout)";
+        out += std::string("{\"label\":\"") + label + "\",\"color\":" + num(s.color) +
                ",\"dash\":" + (s.part ? "true" : "false") + ",\"points\":";
         append_points(out, tl.t, *s.y, kPoints);
         out += '}';
@@ -334,7 +385,27 @@ void run_data(const RunInput& run, std::string& out) {
         append_points(out, at, corrected, kPoints);
         ages.insert(ages.end(), corrected.begin(), corrected.end()); // for the axis
     }
-    double maxest = max_of(tl.est_delay_ms), maxage = max_of(ages);
+    // Each message's measured wait, at the time it was sent: beside the
+    // estimate that stood then.
+    std::vector<double> sentat, waits;
+    for (const MessageWait& m : run.messages) {
+        if (!m.read()) continue;
+        sentat.push_back(m.sent_t);
+        waits.push_back(m.wait_ms());
+    }
+    out += ",\n\"measured\":";
+    append_points(out, sentat, waits, kPoints);
+    out += ",\n\"measuredNote\":\"";
+    out +=
+        !run.messages.empty() ? ""
+        : run_cadence(run.summary, summary_key::client_cadence, summary_key::client_rate) > 1 ||
+                run_cadence(run.summary, summary_key::server_cadence, summary_key::server_rate) > 1
+            ? " (not available at 48/s and above)"
+            : " (none)";
+    out += "\"";
+    // The left axis holds the estimate and the measured waits alike.
+    double maxest = max_of(tl.est_delay_ms), maxwait = max_of(waits), maxage = max_of(ages);
+    if (std::isnan(maxest) || maxwait > maxest) maxest = maxwait;
     out += ",\n\"maxEst\":" + num(std::isnan(maxest) ? 0 : maxest);
     out += ",\n\"maxAge\":" + num(std::isnan(maxage) ? 0 : maxage);
 
@@ -353,9 +424,36 @@ void run_data(const RunInput& run, std::string& out) {
         sentv += sep + num(sentbars[i] * scale);
         droppedv += sep + num(droppedbars[i] * scale);
     }
+    // Stretches without marks: per bar, the messages the client would have
+    // sent in the part of it the stretch covers, one series per cause.
+    std::vector<MarkGap> gaps = mark_gaps(run);
+    const double crate = json_number(run.summary, summary_key::client_rate);
+    std::string gapsets;
+    for (bool partly : {true, false}) {
+        std::string values;
+        bool any = false;
+        for (size_t i = 0; i < sentbars.size(); ++i) {
+            double from = static_cast<double>(i * width), to = from + static_cast<double>(width);
+            double covered = 0;
+            for (const MarkGap& g : gaps)
+                if (g.partly_sent == partly)
+                    covered += std::max(0.0, std::min(to, g.to) - std::max(from, g.due));
+            double v = std::isfinite(crate) ? covered / static_cast<double>(width) * crate : 0;
+            any |= v > 0;
+            values += (i ? "," : "") + num(v);
+        }
+        if (!any) continue;
+        MarkGap kind;
+        kind.partly_sent = partly;
+        if (!gapsets.empty()) gapsets += ',';
+        gapsets += std::string("{\"label\":\"no marks: ") + gap_cause(kind) +
+                   "\",\"partly\":" + (partly ? "true" : "false") + ",\"data\":[" + values + "]}";
+    }
+    bool nodrops = true;
+    for (int d : dropped) nodrops &= d == 0;
     out += ",\n\"seconds\":[" + seconds + "],\n\"sent\":[" + sentv + "],\n\"dropped\":[" +
-           droppedv + "],\n\"barSeconds\":" + num(static_cast<double>(width)) +
-           ",\n\"rateUnit\":\"";
+           droppedv + "],\n\"droppedNote\":\"" + (nodrops ? " (none)" : "") + "\",\n\"gaps\":[" +
+           gapsets + "],\n\"barSeconds\":" + num(static_cast<double>(width)) + ",\n\"rateUnit\":\"";
     out += cadence > 0 ? "messages per second" : "marks per second";
     out += "\"}";
 }
@@ -411,8 +509,8 @@ bool load_chartjs(const char* path, std::string& js, std::string& err) {
 
 bool render_run_page(const RunInput& run, const std::string& chartjs, std::string& html) {
     std::string body, data, rates;
-    if (!what_line(run.summary, body) || !summary_tables(run.summary, body) ||
-        !rate_explain(run.summary, rates))
+    if (!what_line(run.summary, body) || !answer_section(run, body) ||
+        !summary_tables(run.summary, body) || !rate_explain(run.summary, rates))
         return false;
     Vars charts;
     if (!fill(kRunCharts, charts.set("rateexplain", rates), Esc::Raw, body)) return false;

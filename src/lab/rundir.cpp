@@ -3,6 +3,9 @@
 #include "rundir.h"
 
 #include "labtext.h"
+#include "messages.h"
+
+#include "pacelag/output.h"
 
 #include "pacelag/util.h"
 
@@ -36,6 +39,25 @@ const ColumnFormat kTimeline[kTimelineColumnCount] = {
 };
 
 const char* const kEventNames[kEventColumnCount] = {"t", "side", "line"};
+
+// In MessageColumn's order.
+const ColumnFormat kMessages[kMessageColumnCount] = {
+    {"n", 0, 3},       {"sent_t", 3, 3}, {"read_t", 3, 3},
+    {"wait_ms", 0, 3}, {"age_s", 0, 3},  {"est_delay_ms", 1, 3},
+};
+
+double as_written(double value, int decimals) {
+    if (std::isnan(value)) return value;
+    char text[48];
+    snprintf(text, sizeof text, "%.*f", decimals, value);
+    return std::strtod(text, nullptr);
+}
+
+std::string header_of(const ColumnFormat* cols, int count) {
+    std::string header;
+    for (int c = 0; c < count; ++c) header += std::string(c ? "," : "") + cols[c].name;
+    return header + "\n";
+}
 
 void put_optional(JsonObject& json, const char* key, int64_t value) {
     if (value < 0)
@@ -125,6 +147,20 @@ int timeline_column_since(int column) {
     return column >= 0 && column < kTimelineColumnCount ? kTimeline[column].since : 1;
 }
 
+const char* message_column_name(int column) {
+    return column >= 0 && column < kMessageColumnCount ? kMessages[column].name : "";
+}
+
+double timeline_as_written(int column, double value) {
+    return column >= 0 && column < kTimelineColumnCount
+               ? as_written(value, kTimeline[column].decimals)
+               : value;
+}
+
+double time_as_written(double t) {
+    return as_written(t, 3);
+}
+
 const char* event_column_name(int column) {
     return column >= 0 && column < kEventColumnCount ? kEventNames[column] : "";
 }
@@ -192,6 +228,15 @@ std::string summary_json(const RunSummary& s) {
         json.text(k::remote_host, s.remote_host.c_str());
     put_measure(json, k::clock_offset_ms, s.clock_offset_ms, 3);
     put_measure(json, k::clock_offset_uncertainty_ms, s.clock_offset_uncertainty_ms, 3);
+    json.boolean(k::measured_wait_available, s.measured_wait_available);
+    put_optional(json, k::paired_messages, s.paired_messages);
+    put_optional(json, k::unread_messages, s.unread_messages);
+    put_measure(json, k::max_measured_wait_ms, s.max_measured_wait_ms, 0);
+    put_measure(json, k::final_measured_wait_ms, s.final_measured_wait_ms, 0);
+    put_optional(json, k::est_error_messages, s.est_error_messages);
+    put_measure(json, k::est_error_median_ms, s.est_error_median_ms, 1);
+    put_measure(json, k::est_error_p90_ms, s.est_error_p90_ms, 1);
+    put_measure(json, k::est_error_signed_median_ms, s.est_error_signed_median_ms, 1);
     return json.finish();
 }
 
@@ -206,11 +251,8 @@ int RunWriter::open(const std::string& dir) {
     if (timeline_ == nullptr) return -1;
     events_ = fopen(run_path(dir, kEventsFile).c_str(), "we");
     if (events_ == nullptr) return -1;
+    put(timeline_, header_of(kTimeline, kTimelineColumnCount));
     std::string header;
-    for (int c = 0; c < kTimelineColumnCount; ++c)
-        header += std::string(c ? "," : "") + kTimeline[c].name;
-    put(timeline_, header + "\n");
-    header.clear();
     for (int c = 0; c < kEventColumnCount; ++c)
         header += std::string(c ? "," : "") + kEventNames[c];
     put(events_, header + "\n");
@@ -245,6 +287,23 @@ void RunWriter::event(double t, const char* side, const std::string& line) {
     put(events_, row);
 }
 
+int RunWriter::messages(const std::vector<MessageWait>& messages) {
+    std::string text = header_of(kMessages, kMessageColumnCount);
+    for (const MessageWait& m : messages) {
+        const double v[kMessageColumnCount] = {
+            static_cast<double>(m.n), m.sent_t, m.read_t, m.wait_ms(), m.age_s, m.est_ms};
+        for (int c = 0; c < kMessageColumnCount; ++c) {
+            if (c > 0) text += ',';
+            if (std::isnan(v[c])) continue;
+            char cell[48];
+            snprintf(cell, sizeof cell, "%.*f", kMessages[c].decimals, v[c]);
+            text += cell;
+        }
+        text += '\n';
+    }
+    return write_text(run_path(dir_, kMessagesFile).c_str(), text);
+}
+
 int RunWriter::finish(const RunSummary& summary) {
     for (FILE** f : {&timeline_, &events_}) {
         if (*f != nullptr && fclose(*f) != 0 && error_ == 0) error_ = errno;
@@ -256,6 +315,15 @@ int RunWriter::finish(const RunSummary& summary) {
         return -1;
     }
     return 0;
+}
+
+int run_cadence(const std::vector<JsonMember>& summary, const char* cadence_key,
+                const char* rate_key) {
+    double given = json_number(summary, cadence_key);
+    if (given >= 1 && given <= 100000 && given == std::floor(given)) return static_cast<int>(given);
+    double rate = json_number(summary, rate_key);
+    if (!(rate >= 1 && rate <= 100000) || rate != std::floor(rate)) return 0;
+    return print_cadence(static_cast<int>(rate));
 }
 
 int run_format_version(const std::vector<JsonMember>& summary) {
@@ -333,6 +401,49 @@ bool events_from_csv(const std::vector<std::vector<std::string>>& records, std::
     return true;
 }
 
+bool messages_from_csv(const std::vector<std::vector<std::string>>& records,
+                       std::vector<MessageWait>& out, std::string& err) {
+    if (records.empty()) {
+        err = "empty file, no header";
+        return false;
+    }
+    int cols[kMessageColumnCount];
+    for (int c = 0; c < kMessageColumnCount; ++c) {
+        cols[c] = column_of(records[0], kMessages[c].name);
+        if (cols[c] < 0) {
+            err = std::string("no column \"") + kMessages[c].name + "\" in the header";
+            return false;
+        }
+    }
+    out.clear();
+    for (size_t r = 1; r < records.size(); ++r) {
+        const std::vector<std::string>& row = records[r];
+        MessageWait m;
+        double n = csv_number(field(row, cols[kMsgN]));
+        m.sent_t = csv_number(field(row, cols[kMsgSentT]));
+        // A message is placed by its number and its sending; without them the row is noise.
+        if (!(n >= 1 && n <= 9e15) || std::isnan(m.sent_t)) continue;
+        m.n = static_cast<int64_t>(n);
+        m.read_t = csv_number(field(row, cols[kMsgReadT]));
+        m.age_s = csv_number(field(row, cols[kMsgAgeS]));
+        m.est_ms = csv_number(field(row, cols[kMsgEstMs]));
+        out.push_back(m);
+    }
+    return true;
+}
+
+bool read_run_messages(const std::string& dir, std::vector<MessageWait>& messages,
+                       std::string& err) {
+    std::string path = run_path(dir, kMessagesFile);
+    std::vector<std::vector<std::string>> records;
+    if (!read_records(path, records, err)) return false;
+    if (!messages_from_csv(records, messages, err)) {
+        err = path + ": " + err;
+        return false;
+    }
+    return true;
+}
+
 bool read_run_timeline(const std::string& dir, int version, Timeline& timeline, std::string& err) {
     std::string path = run_path(dir, kTimelineFile);
     std::vector<std::vector<std::string>> records;
@@ -358,6 +469,14 @@ bool read_run_events(const std::string& dir, std::vector<Event>& events, std::st
 bool read_run(const std::string& dir, RunData& run, std::string& err) {
     if (!read_run_summary(dir, run.summary, err)) return false;
     run.format_version = run_format_version(run.summary);
-    return read_run_timeline(dir, run.format_version, run.timeline, err) &&
-           read_run_events(dir, run.events, err);
+    if (!read_run_timeline(dir, run.format_version, run.timeline, err) ||
+        !read_run_events(dir, run.events, err))
+        return false;
+    if (run.format_version >= 3) return read_run_messages(dir, run.messages, err);
+    // Older runs did not write the pairs; they follow from the same files.
+    run.messages.clear();
+    if (run_cadence(run.summary, summary_key::client_cadence, summary_key::client_rate) == 1 &&
+        run_cadence(run.summary, summary_key::server_cadence, summary_key::server_rate) == 1)
+        run.messages = pair_messages(run.events, run.timeline);
+    return true;
 }

@@ -22,13 +22,16 @@
 
 // 1: runs written before the version was recorded (no "format_version" key).
 // 2: "format_version" in summary.json; timeline column server_received.
-// 3: summary keys remote_host, clock_offset_ms, clock_offset_uncertainty_ms.
+// 3: messages.csv (each message's measured wait); the summary's keys for the
+//    measured wait and the estimate's error against it; remote_host,
+//    clock_offset_ms and clock_offset_uncertainty_ms for two-machine runs.
 constexpr int kRunFormatVersion = 3;
 
 constexpr const char kTimelineFile[] = "timeline.csv";
 constexpr const char kEventsFile[] = "events.csv";
 constexpr const char kSummaryFile[] = "summary.json";
 constexpr const char kReportFile[] = "report.html";
+constexpr const char kMessagesFile[] = "messages.csv"; // since 3
 
 // DIR/name, with one slash between.
 std::string run_path(const std::string& dir, const char* name);
@@ -99,6 +102,42 @@ struct Event {
     std::string line;
 };
 
+// ---- messages.csv: one row per message the client sent whole ----
+//
+// Below 48 messages per second on both sides every message prints: the
+// client's k-th '#' and the server's k-th age belong to the k-th message of
+// the stream (a dropped message never enters it). Written at the end of a
+// run; with a print cadence above 1 on either side it holds the header only.
+
+enum MessageColumn {
+    kMsgN,      // the message's place among those sent whole, from 1
+    kMsgSentT,  // when the client's '#' came: its send call had taken all of it
+    kMsgReadT,  // when the server's age line came; empty: not read by the end
+    kMsgWaitMs, // read_t - sent_t in ms: the measured wait
+    kMsgAgeS,   // the age the server printed for it
+    kMsgEstMs,  // the estimate at the first sample at or after sent_t
+    kMessageColumnCount
+};
+const char* message_column_name(int column);
+
+// One message; NaN for what is not known.
+struct MessageWait {
+    int64_t n = 0;
+    double sent_t = NAN, read_t = NAN;
+    double age_s = NAN;
+    double est_ms = NAN;
+    bool read() const { return !std::isnan(read_t); }
+    // The measured wait in whole milliseconds (both times have that
+    // resolution); NaN when not read.
+    double wait_ms() const { return read() ? std::round((read_t - sent_t) * 1000) : NAN; }
+};
+
+// A value as a run's file holds it: rounded to the column's decimals, so
+// what a run computes live and what a reader computes again from its files
+// agree to the last digit.
+double timeline_as_written(int column, double value);
+double time_as_written(double t);
+
 // ---- summary.json: one flat object ----
 
 namespace summary_key {
@@ -137,6 +176,16 @@ constexpr const char interrupted[] = "interrupted";
 constexpr const char remote_host[] = "remote_host";
 constexpr const char clock_offset_ms[] = "clock_offset_ms";
 constexpr const char clock_offset_uncertainty_ms[] = "clock_offset_uncertainty_ms";
+// Since 3. Null where not available (a print cadence above 1, nothing paired).
+constexpr const char measured_wait_available[] = "measured_wait_available";
+constexpr const char paired_messages[] = "paired_messages"; // sent whole and read
+constexpr const char unread_messages[] = "unread_messages"; // sent whole, not read by the end
+constexpr const char max_measured_wait_ms[] = "max_measured_wait_ms";
+constexpr const char final_measured_wait_ms[] = "final_measured_wait_ms"; // the last read message's
+constexpr const char est_error_messages[] = "est_error_messages"; // read, with an estimate at send
+constexpr const char est_error_median_ms[] = "est_error_median_ms"; // of |estimate - measured|
+constexpr const char est_error_p90_ms[] = "est_error_p90_ms";
+constexpr const char est_error_signed_median_ms[] = "est_error_signed_median_ms";
 } // namespace summary_key
 
 // What summary.json holds. Optional counts are -1 and optional measures NaN
@@ -164,6 +213,11 @@ struct RunSummary {
     std::string remote_host;      // empty: one machine
     double clock_offset_ms = NAN; // the server's clock ahead; NaN: one machine
     double clock_offset_uncertainty_ms = NAN;
+    // The measured wait: available only when every message printed.
+    bool measured_wait_available = false;
+    int64_t paired_messages = -1, unread_messages = -1, est_error_messages = -1;
+    double max_measured_wait_ms = NAN, final_measured_wait_ms = NAN;
+    double est_error_median_ms = NAN, est_error_p90_ms = NAN, est_error_signed_median_ms = NAN;
 };
 
 // The summary's text, keys in a fixed order, format_version first.
@@ -184,6 +238,8 @@ class RunWriter {
     int open(const std::string& dir);
     void timeline(const TimelineRow& row);
     void event(double t, const char* side, const std::string& line);
+    // Writes messages.csv whole. 0, or -1 with errno set.
+    int messages(const std::vector<MessageWait>& messages);
     // Closes the CSV files and writes summary.json. 0, or -1 with errno set
     // (also for an earlier failed row).
     int finish(const RunSummary& summary);
@@ -199,6 +255,11 @@ class RunWriter {
 
 // ---- reading ----
 
+// A side's print cadence: the summary's own (cadence_key) when it gives one,
+// else the one its rate (rate_key) implies; 0 when neither is valid.
+int run_cadence(const std::vector<JsonMember>& summary, const char* cadence_key,
+                const char* rate_key);
+
 // The format version a summary declares; 1 when it has none.
 int run_format_version(const std::vector<JsonMember>& summary);
 
@@ -209,6 +270,9 @@ bool read_run_summary(const std::string& dir, std::vector<JsonMember>& summary, 
 // `version`: the run's format version; columns it predates are left empty.
 bool read_run_timeline(const std::string& dir, int version, Timeline& timeline, std::string& err);
 bool read_run_events(const std::string& dir, std::vector<Event>& events, std::string& err);
+// messages.csv of a run of format 3 or later.
+bool read_run_messages(const std::string& dir, std::vector<MessageWait>& messages,
+                       std::string& err);
 
 // One experiment as read from its directory.
 struct RunData {
@@ -216,6 +280,9 @@ struct RunData {
     int format_version = 1;
     Timeline timeline;
     std::vector<Event> events;
+    // From messages.csv, or for older runs paired again from the events and
+    // the timeline; empty when the cadence leaves the wait unmeasured.
+    std::vector<MessageWait> messages;
 };
 bool read_run(const std::string& dir, RunData& run, std::string& err);
 
@@ -225,3 +292,5 @@ bool timeline_from_csv(const std::vector<std::vector<std::string>>& records, Tim
                        std::string& err, int version = 1);
 bool events_from_csv(const std::vector<std::vector<std::string>>& records, std::vector<Event>& out,
                      std::string& err);
+bool messages_from_csv(const std::vector<std::vector<std::string>>& records,
+                       std::vector<MessageWait>& out, std::string& err);

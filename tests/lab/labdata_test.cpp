@@ -303,9 +303,12 @@ TEST(LabRecord, FilesHoldWhatWasRecorded) {
                       "consumed_bps,est_delay_ms,server_received");
     EXPECT_EQ(slurp(dir.path() + "/" + kTimelineFile).substr(0, header.size() + 17),
               header + "\n0.000,,,,,,,,,,\n");
-    // (1000 + 680) bytes queued at 420 bytes a second: 4 s.
+    // (1000 + 680) bytes queued at 420 bytes a second, taken 4 bytes a
+    // sample (the median rise): the newest byte goes with the last 4, the
+    // first of them one 9.52 ms period after the rise seen at 2.0 s (placed
+    // at 1.995 s): (1680 - 4) / 420 s + 4.52 ms.
     EXPECT_EQ(timeline.back(), (std::vector<std::string>{"2.000", "1000", "400", "600", "", "680",
-                                                         "10", "1.234", "420", "4000.0", "1100"}));
+                                                         "10", "1.234", "420", "3995.0", "1100"}));
     EXPECT_EQ(timeline[2][8], "") << "no rate before a second of history";
 
     auto events = read_csv(dir.path() + "/events.csv");
@@ -348,7 +351,7 @@ TEST(LabRecord, FilesHoldWhatWasRecorded) {
         {"client_buflen", "2048"}, {"link_rate_bps", "null"},        {"emulation", "loopback"},
         {"duration_s", "3.01"},    {"achieved_client_rate", "4.00"}, {"sent", "3"},
         {"dropped", "1"},          {"drop_share", "0.2500"},         {"max_age_s", "7"},
-        {"peak_inflight", "600"},  {"peak_link_backlog", "null"},    {"max_est_delay_ms", "4000.0"},
+        {"peak_inflight", "600"},  {"peak_link_backlog", "null"},    {"max_est_delay_ms", "3995.0"},
     };
     for (const auto& v : values) EXPECT_EQ(json_value(summary, v.first), v.second) << v.first;
     EXPECT_EQ(json_value(summary, summary_key::format_version), std::to_string(kRunFormatVersion));
@@ -373,6 +376,7 @@ TEST(LabRecord, QueuesBeyondFourGigabytesAddUp) {
     auto timeline = read_csv(run_path(dir.path(), kTimelineFile));
     ASSERT_EQ(timeline.size(), 102u);
     EXPECT_EQ(timeline.back()[kColConsumedBps], "420");
-    // 6e9 bytes at 420 bytes a second.
-    EXPECT_EQ(timeline.back()[kColEstDelayMs], "14285714285.7");
+    // 6e9 bytes at 420 bytes a second, less the 4-byte step plus what is
+    // left of its period (see above).
+    EXPECT_EQ(timeline.back()[kColEstDelayMs], "14285714280.7");
 }

@@ -106,7 +106,7 @@ TEST(Recorded, EstimatorReplaysRealRunsExactly) {
             rate_off += std::llround(bps) != tl.consumed_bps[i];
             const double queued = (std::isfinite(tl.client_sendq[i]) ? tl.client_sendq[i] : 0) +
                                   (std::isfinite(tl.server_recvq[i]) ? tl.server_recvq[i] : 0);
-            ASSERT_TRUE(estimate_delay_ms(static_cast<uint64_t>(queued), have, bps, est));
+            ASSERT_TRUE(estimate_wait_ms(static_cast<uint64_t>(queued), consumed, tl.t[i], est));
             est_off += fixed1(est) != fixed1(tl.est_delay_ms[i]);
         }
         EXPECT_GT(compared, 280u) << c.cut;

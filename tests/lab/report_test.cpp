@@ -232,8 +232,7 @@ TEST(Report, FailuresSayWhyAndLeaveNoPage) {
         // A summary states its format: a newer one is refused by name, and a
         // version's own columns are required.
         {"newer format", "summary.json", false,
-         "{\"format_version\":" + std::to_string(kRunFormatVersion + 1) + "}",
-         "newer pacelag-lab"},
+         "{\"format_version\":" + std::to_string(kRunFormatVersion + 1) + "}", "newer pacelag-lab"},
         {"bad format", "summary.json", false, "{\"format_version\":\"2\"}",
          "format_version is not"},
         {"format 2 lacks a column", "summary.json", false, "{\"format_version\":2}",
@@ -309,12 +308,18 @@ void expect_numbers(const std::string& dom, const std::string& summary_path,
         ASSERT_NE(at, std::string::npos) << id;
         at += id.size();
         std::string shown = dom.substr(at, dom.find('<', at) - at);
+        // A share reads as a percentage, a truth value as a word.
+        const bool share = m.key == summary_key::drop_share && m.kind == JsonKind::Number;
         std::string want = m.kind == JsonKind::Null     ? "n/a"
                            : m.kind == JsonKind::String ? html_text(m.text)
+                           : m.kind == JsonKind::Bool   ? (m.text == "true" ? "yes" : "no")
+                           : share                      ? fmt("%.2f %%", m.number * 100)
                                                         : m.text;
         EXPECT_EQ(shown, want) << id;
         if (m.kind == JsonKind::Number) {
-            EXPECT_EQ(std::strtod(shown.c_str(), nullptr), m.number) << id;
+            EXPECT_NEAR(std::strtod(shown.c_str(), nullptr), share ? m.number * 100 : m.number,
+                        1e-9)
+                << id;
         }
     }
 }

@@ -94,6 +94,13 @@ TEST(LabRun, ServerBottleneck) {
     EXPECT_LE(median(diffs), 1.0);
     EXPECT_GE(share_within(diffs, 1.5), 0.8);
 
+    // Every message prints at these rates: each one's wait is measured, and
+    // the estimate at its sending is near it (loosely: a live run).
+    EXPECT_EQ(json_value(summary, summary_key::measured_wait_available), "true");
+    EXPECT_GT(atoi(json_value(summary, summary_key::paired_messages).c_str()), 20);
+    EXPECT_LE(atof(json_value(summary, summary_key::est_error_median_ms).c_str()), 300);
+    EXPECT_NEAR(atof(json_value(summary, summary_key::est_error_signed_median_ms).c_str()), 0, 300);
+
     // Nothing left behind: the namespaces (and with them the veth pair), the
     // lock file, the processes.
     EXPECT_EQ(namespaces_named(tag), 0);
