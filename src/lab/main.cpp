@@ -21,7 +21,7 @@
 namespace {
 const char kUsage[] =
     "Usage:\n"
-    "  pacelag-lab watch [-port N] [-interval MS] [-csv FILE]\n"
+    "  pacelag-lab watch [-port N] [-interval MS] [-csv FILE] [-metrics ADDRESS:PORT] [-quiet]\n"
     "  pacelag-lab run [-client-rate N] [-server-rate N] [-padlen N] [-buflen N]\n"
     "                  [-client-buflen N] [-server-buflen N] [-link-rate RATE] [-delay MS]\n"
     "                  [-seconds N] [-out DIR] [-port N] [-loopback] [-pacelag PATH]\n"

@@ -3,6 +3,7 @@
 #include "watch.h"
 
 #include "labtext.h"
+#include "metrics_watch.h"
 #include "run.h"
 #include "sampler.h"
 
@@ -53,8 +54,18 @@ int lab_watch(const WatchOptions& o) {
         }
         fputs(kCsvHeader, csv);
     }
-    printf(kHeader, "time", "local -> remote", "state", "sendq", "unsent", "recvq", "sndbuf",
-           "rcvbuf", "cwnd", "rtt_ms", "retrans");
+    MetricsWatch* metrics = nullptr;
+    if (!o.metrics.empty()) {
+        metrics = metrics_watch_start(o.port, o.interval_ms, o.metrics);
+        if (metrics == nullptr) {
+            if (csv != nullptr) fclose(csv);
+            close(fd);
+            return 1;
+        }
+    }
+    if (!o.quiet)
+        printf(kHeader, "time", "local -> remote", "state", "sendq", "unsent", "recvq", "sndbuf",
+               "rcvbuf", "cwnd", "rtt_ms", "retrans");
     fflush(stdout);
 
     timespec start, next;
@@ -90,8 +101,9 @@ int lab_watch(const WatchOptions& o) {
                     socks.push_back(s);
             }
         }
+        metrics_watch_feed(metrics, metrics_watch_now(), socks);
         if (socks.empty() && !waiting_said) {
-            printf("pacelag-lab: no connection on port %d yet; waiting\n", o.port);
+            if (!o.quiet) printf("pacelag-lab: no connection on port %d yet; waiting\n", o.port);
             waiting_said = true;
         } else if (!socks.empty()) {
             waiting_said = false;
@@ -104,9 +116,10 @@ int lab_watch(const WatchOptions& o) {
             labsock_endpoint(s, true, local, sizeof local);
             labsock_endpoint(s, false, remote, sizeof remote);
             snprintf(pair, sizeof pair, "%s -> %s", local, remote);
-            printf("%-12s %-47s %-11s %8u %8u %8u %8u %8u %5u %9.3f %7u\n", when, pair,
-                   tcpstate_name(s.state), s.sendq, s.unsent, s.recvq, s.sndbuf, s.rcvbuf, s.cwnd,
-                   s.rtt_us / 1000.0, s.retrans);
+            if (!o.quiet)
+                printf("%-12s %-47s %-11s %8u %8u %8u %8u %8u %5u %9.3f %7u\n", when, pair,
+                       tcpstate_name(s.state), s.sendq, s.unsent, s.recvq, s.sndbuf, s.rcvbuf,
+                       s.cwnd, s.rtt_us / 1000.0, s.retrans);
             if (csv != nullptr) {
                 std::string row;
                 char num[160];
@@ -139,6 +152,7 @@ int lab_watch(const WatchOptions& o) {
         if (now.tv_sec > next.tv_sec + 1) next = now; // far behind: start afresh
         sleep_until(next);
     }
+    metrics_watch_stop(metrics);
     close(fd);
     if (csv != nullptr && fclose(csv) != 0 && rc == 0) {
         fprintf(stderr, "pacelag-lab: cannot write '%s': %s\n", o.csv.c_str(), strerror(errno));
