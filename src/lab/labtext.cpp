@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// CSV and JSON output, output splitting and option values for the lab.
+// CSV and JSON output, whole files and option values for the lab.
 #include "labtext.h"
 
 #include <cerrno>
@@ -82,27 +82,6 @@ void JsonObject::null(const char* name) {
 
 std::string JsonObject::finish() const {
     return (body_.empty() ? std::string("{") : body_) + "}\n";
-}
-
-void LineSplitter::feed(const char* data, size_t len,
-                        const std::function<void(const std::string&)>& row) {
-    for (size_t i = 0; i < len; ++i) {
-        char c = data[i];
-        if (c == '\n') {
-            if (!line_.empty() && line_.back() == '\r') line_.pop_back();
-            if (!line_.empty()) row(line_);
-            line_.clear();
-        } else if (marks_ && line_.empty() && (c == '#' || c == '.')) {
-            row(std::string(1, c));
-        } else {
-            line_ += c;
-        }
-    }
-}
-
-void LineSplitter::finish(const std::function<void(const std::string&)>& row) {
-    if (!line_.empty()) row(line_);
-    line_.clear();
 }
 
 int64_t parse_bitrate(const char* text) {

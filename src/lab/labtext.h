@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: MIT
-// Text the lab writes and reads: CSV fields, a flat JSON object, the split of
-// pacelag's output into event rows, and option values with units.
+// Text the lab writes: CSV fields, a flat JSON object, whole files; and
+// option values with units.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <string>
 
 // Appends `field` to `out` as one CSV field: quoted with inner quotes doubled
@@ -28,22 +27,6 @@ class JsonObject {
   private:
     void key(const char* name);
     std::string body_;
-};
-
-// Splits one program's output into event rows. pacelag's client prints its
-// marks without line ends, so for a client every leading '#' or '.' of a line
-// is a row of its own; any other text is a row per line. A line end alone
-// (after marks) gives no row.
-class LineSplitter {
-  public:
-    explicit LineSplitter(bool marks) : marks_(marks) {}
-    void feed(const char* data, size_t len, const std::function<void(const std::string&)>& row);
-    // The unfinished last line, if any.
-    void finish(const std::function<void(const std::string&)>& row);
-
-  private:
-    bool marks_;
-    std::string line_;
 };
 
 // A rate in bits per second: a plain number or one with the suffix bit, kbit,

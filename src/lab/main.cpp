@@ -3,6 +3,7 @@
 // with the real pacelag binaries, sweeps one parameter, and draws reports.
 #include "options.h"
 #include "report.h"
+#include "rundir.h"
 #include "run.h"
 #include "watch.h"
 
@@ -96,7 +97,7 @@ int sweep(LabConfig base, const std::string& vary, const std::vector<std::string
         fflush(stdout);
         int one = lab_run(config);
         struct stat st;
-        if (stat((config.out + "/summary.json").c_str(), &st) == 0) {
+        if (stat(run_path(config.out, kSummaryFile).c_str(), &st) == 0) {
             dirs.push_back(config.out);
             done.push_back(value);
         }

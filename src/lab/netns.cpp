@@ -3,6 +3,7 @@
 // start inside a namespace.
 #include "netns.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -12,7 +13,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <time.h>
@@ -22,6 +25,7 @@
 namespace {
 const char kNsDir[] = "/run/netns";
 const char kPrefix[] = "plab";
+const char kLockDir[] = "/run/pacelag-lab";
 
 int64_t now_ms() {
     timespec ts;
@@ -99,18 +103,38 @@ int run_command(const char* const* argv, std::string* output, int timeout_ms) {
     if (!reap_within(pid, status,
                      static_cast<int>(deadline - now_ms() > 0 ? deadline - now_ms() : 0))) {
         kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
+        wait_child(pid, &status);
         return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+std::string testbed_lock_path(const std::string& tag) {
+    return std::string(kLockDir) + "/" + tag + ".lock";
+}
+
+namespace {
+constexpr int kLockHeld = -1, kNoLockFile = -2;
+
+// The lock of `tag`'s owner, taken when nobody holds it (the caller closes
+// the descriptor); kLockHeld when a live process holds it, or when the file
+// cannot be opened (better to leave a namespace than to take a live one's);
+// kNoLockFile when there is none.
+int take_owner_lock(const std::string& tag) {
+    int fd = open(testbed_lock_path(tag).c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? kNoLockFile : kLockHeld;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return kLockHeld;
+    }
+    return fd;
+}
+} // namespace
+
 int remove_leftovers() {
     DIR* dir = opendir(kNsDir);
     if (dir == nullptr) return 0;
-    int removed = 0;
-    std::string stale[64];
-    int count = 0;
+    std::vector<std::string> tags, names;
     while (dirent* e = readdir(dir)) {
         const char* name = e->d_name;
         if (strncmp(name, kPrefix, sizeof kPrefix - 1) != 0) continue;
@@ -119,13 +143,36 @@ int remove_leftovers() {
         if (end == name + sizeof kPrefix - 1 || (strcmp(end, "s") != 0 && strcmp(end, "c") != 0))
             continue;
         if (pid <= 0 || pid == getpid()) continue;
-        if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue; // still running
-        if (count < 64) stale[count++] = name;
+        names.push_back(name);
+        std::string tag(name, static_cast<size_t>(end - name));
+        if (std::find(tags.begin(), tags.end(), tag) == tags.end()) tags.push_back(tag);
     }
     closedir(dir);
-    for (int i = 0; i < count; ++i) {
-        const char* argv[] = {"ip", "netns", "del", stale[i].c_str(), nullptr};
-        if (run_command(argv, nullptr) == 0) ++removed;
+    int removed = 0;
+    for (const std::string& tag : tags) {
+        int lock = take_owner_lock(tag);
+        if (lock == kLockHeld) continue; // its lab still runs
+        if (lock == kNoLockFile) {
+            // Left by a lab that kept no lock file: only its pid can tell.
+            long pid = strtol(tag.c_str() + sizeof kPrefix - 1, nullptr, 10);
+            if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        }
+        bool all = true;
+        for (const std::string& name : names) {
+            if (name.compare(0, tag.size(), tag) != 0 || name.size() != tag.size() + 1) continue;
+            std::string why;
+            if (step({"ip", "netns", "del", name}, why)) {
+                ++removed;
+            } else {
+                all = false;
+                fprintf(stderr,
+                        "pacelag-lab: cannot remove the network namespace %s left by an "
+                        "earlier run: %s\n",
+                        name.c_str(), why.c_str());
+            }
+        }
+        if (all) unlink(testbed_lock_path(tag).c_str());
+        if (lock >= 0) close(lock);
     }
     return removed;
 }
@@ -135,6 +182,22 @@ int testbed_create(Testbed& bed, int64_t link_bps, int delay_ms, std::string& no
     const std::string tag = kPrefix + std::to_string(getpid());
     const std::string s = tag + "s", c = tag + "c";
     bed = Testbed();
+    // Held as long as the test bed exists; see testbed_lock_path.
+    if (mkdir(kLockDir, 0755) != 0 && errno != EEXIST) {
+        error = std::string("cannot make ") + kLockDir + ": " + strerror(errno);
+        return -1;
+    }
+    bed.owner_lock = open(testbed_lock_path(tag).c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+    if (bed.owner_lock < 0 || flock(bed.owner_lock, LOCK_EX | LOCK_NB) != 0) {
+        error = bed.owner_lock < 0
+                    ? "cannot make " + testbed_lock_path(tag) + ": " + strerror(errno)
+                    : "another pacelag-lab (in another PID namespace) uses the names " + s +
+                          " and " + c;
+        if (bed.owner_lock >= 0) close(bed.owner_lock);
+        bed.owner_lock = -1;
+        return -1;
+    }
+    bed.tag = tag;
     // Names with this pid can only be left from an earlier process that had
     // the same pid and was killed.
     for (const std::string* name : {&s, &c}) {
@@ -142,7 +205,10 @@ int testbed_create(Testbed& bed, int64_t link_bps, int delay_ms, std::string& no
         const char* argv[] = {"ip", "netns", "del", name->c_str(), nullptr};
         run_command(argv, nullptr);
     }
-    if (!step({"ip", "netns", "add", s}, error)) return -1;
+    if (!step({"ip", "netns", "add", s}, error)) {
+        testbed_destroy(bed);
+        return -1;
+    }
     bed.server_ns = s;
     bool ok = step({"ip", "netns", "add", c}, error);
     if (ok) bed.client_ns = c;
@@ -201,17 +267,30 @@ int testbed_create(Testbed& bed, int64_t link_bps, int delay_ms, std::string& no
     return 0;
 }
 
-void testbed_destroy(Testbed& bed) {
+int testbed_destroy(Testbed& bed, std::string* trouble) {
     if (bed.server_nsfd >= 0) close(bed.server_nsfd);
     if (bed.client_nsfd >= 0) close(bed.client_nsfd);
     bed.server_nsfd = bed.client_nsfd = -1;
     // Deleting a namespace takes its veth end, the peer and the qdiscs along.
+    int left = 0;
     for (std::string* ns : {&bed.client_ns, &bed.server_ns}) {
         if (ns->empty()) continue;
-        const char* argv[] = {"ip", "netns", "del", ns->c_str(), nullptr};
-        run_command(argv, nullptr);
+        std::string why;
+        if (!step({"ip", "netns", "del", *ns}, why)) {
+            ++left;
+            if (trouble != nullptr)
+                *trouble += "pacelag-lab: cannot remove the network namespace " + *ns + ": " + why +
+                            "; remove it with: ip netns del " + *ns + "\n";
+        }
         ns->clear();
     }
+    // A namespace left behind keeps its lock file, so that a later run,
+    // finding the lock free, removes it.
+    if (!bed.tag.empty() && left == 0) unlink(testbed_lock_path(bed.tag).c_str());
+    if (bed.owner_lock >= 0) close(bed.owner_lock);
+    bed.owner_lock = -1;
+    bed.tag.clear();
+    return left;
 }
 
 int in_namespace(int nsfd, int (*fn)(void*), void* arg) {
@@ -258,6 +337,13 @@ int child_start(Child& child, int nsfd, const char* const* argv) {
     return 0;
 }
 
+pid_t wait_child(pid_t pid, int* status) {
+    for (;;) {
+        pid_t r = waitpid(pid, status, 0);
+        if (r >= 0 || errno != EINTR) return r;
+    }
+}
+
 bool child_ended(Child& child) {
     if (child.reaped || child.pid < 0) return true;
     pid_t r = waitpid(child.pid, &child.status, WNOHANG);
@@ -274,7 +360,7 @@ void child_stop(Child& child, int grace_ms, const std::function<void(const char*
         }
         if (!child.reaped) {
             kill(child.pid, SIGKILL);
-            waitpid(child.pid, &child.status, 0);
+            wait_child(child.pid, &child.status);
             child.reaped = true;
         }
     }

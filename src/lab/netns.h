@@ -17,6 +17,8 @@ struct Testbed {
     int server_nsfd = -1, client_nsfd = -1;
     bool shaped = false; // a token bucket limits the client's side
     int delay_ms = 0;    // delay really added (0 when netem is missing)
+    std::string tag;     // "plab" and the pid: the namespaces' common stem
+    int owner_lock = -1; // holds testbed_lock_path(tag) while the bed exists
 };
 
 // Runs a program (looked up in PATH) and waits for it, at most `timeout_ms`;
@@ -24,8 +26,16 @@ struct Testbed {
 // could not run or was killed.
 int run_command(const char* const* argv, std::string* output, int timeout_ms = 10000);
 
-// Removes the namespaces of lab runs whose process no longer exists.
-// Returns how many were removed.
+// The file a lab holds locked (flock) while its test bed named `tag`
+// ("plab" and its pid) exists. The lock, not the pid, tells whether its owner
+// lives: a lab in another PID namespace has a pid that means nothing here, and
+// the kernel releases the lock however its owner ends.
+std::string testbed_lock_path(const std::string& tag);
+
+// Removes the namespaces of lab runs that no longer run: whose lock file is
+// not held (or, for a run that left no lock file, whose pid is gone). Each
+// one that cannot be removed is reported on stderr. Returns how many were
+// removed.
 int remove_leftovers();
 
 // Builds the test bed for this process. link_bps 0: no shaping; delay_ms 0:
@@ -35,7 +45,9 @@ int testbed_create(Testbed& bed, int64_t link_bps, int delay_ms, std::string& no
                    std::string& error);
 
 // Removes what testbed_create made; safe to call twice or on an empty bed.
-void testbed_destroy(Testbed& bed);
+// Returns how many namespaces could not be removed, each described on a line
+// of `trouble` (with the command that removes it).
+int testbed_destroy(Testbed& bed, std::string* trouble = nullptr);
 
 // Runs `fn` on a short-lived thread that joined namespace `nsfd` (-1: this
 // one), so that sockets it opens stay bound there. Returns fn's result, or -1
@@ -59,6 +71,10 @@ int child_start(Child& child, int nsfd, const char* const* argv);
 // pipe is closed at the end.
 void child_stop(Child& child, int grace_ms,
                 const std::function<void(const char*, size_t)>& sink = nullptr);
+
+// waitpid(pid, status, 0) that goes on waiting through interrupting signals
+// (the lab's handlers do not restart calls). The pid, or -1 with errno set.
+pid_t wait_child(pid_t pid, int* status);
 
 // True once the process has ended (reaps it).
 bool child_ended(Child& child);

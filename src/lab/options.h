@@ -3,7 +3,7 @@
 // builds (names without the dash, any letter case).
 #pragma once
 
-#include "run.h"
+#include "config.h"
 #include "watch.h"
 
 #include <string>

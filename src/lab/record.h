@@ -1,13 +1,17 @@
 // SPDX-License-Identifier: MIT
 // What an experiment records: the timeline of sampled queues, the lines both
-// programs printed, and the summary drawn from them at the end.
+// programs printed, and the summary drawn from them at the end, written into
+// the run directory through rundir.h.
 #pragma once
 
 #include "estimate.h"
+#include "marks.h"
+#include "rundir.h"
 #include "sampler.h"
 
+#include "pacelag/output.h" // print_cadence
+
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 struct LabConfig;
@@ -33,11 +37,6 @@ struct RunFacts {
 
 class Recorder {
   public:
-    Recorder() = default;
-    ~Recorder();
-    Recorder(const Recorder&) = delete;
-    Recorder& operator=(const Recorder&) = delete;
-
     // Creates DIR/timeline.csv and DIR/events.csv with their headers.
     // 0, or -1 with errno set.
     int open(const std::string& dir);
@@ -51,25 +50,20 @@ class Recorder {
     // From now on the programs are being stopped: a client's mark is then an
     // artefact of the stop (a message cut short shows as '.'), recorded as an
     // event but not counted as sent or dropped.
-    void stopping() { stopping_ = true; }
+    void stopping() { marks_.stop(); }
 
     // The newest estimate, for progress lines; false while unknown.
     bool last_estimate(double& ms) const;
     int64_t last_age() const { return max_age_seen_ ? last_age_ : -1; }
 
   private:
-    std::string dir_;
-    FILE* timeline_ = nullptr;
-    FILE* events_ = nullptr;
-    int write_error_ = 0;
-    bool stopping_ = false;
+    RunWriter writer_;
     ConsumedRate consumed_;
+    MarkTally marks_;
     // Summary state.
-    int64_t marks_sent_ = 0, marks_dropped_ = 0;
-    double first_mark_ = -1, last_mark_ = -1;
     int64_t ages_ = 0;
     double first_age_ = -1, last_age_t_ = -1;
-    int64_t max_age_ = 0, last_age_ = 0;
+    long long max_age_ = 0, last_age_ = 0;
     bool max_age_seen_ = false;
     int64_t peak_sendq_ = -1, peak_unsent_ = -1, peak_inflight_ = -1, peak_backlog_ = -1,
             peak_recvq_ = -1;
@@ -80,6 +74,3 @@ class Recorder {
 // second between the first and the last, times the print cadence. -1 when
 // fewer than two rows came.
 double achieved_rate(int64_t rows, double first, double last, int cadence);
-
-// The print cadence pacelag uses at `rate`: one output per rate / 24 messages.
-int print_cadence(int rate);

@@ -4,6 +4,7 @@
 #include "report.h"
 
 #include "report_page.h"
+#include "rundir.h"
 
 #include "pacelag/util.h"
 
@@ -22,77 +23,10 @@ void complain(const std::string& what) {
     std::fprintf(stderr, "pacelag-lab: %s\n", what.c_str());
 }
 
-std::string join(const std::string& dir, const char* name) {
-    if (dir.empty() || dir.back() == '/') return dir + name;
-    return dir + "/" + name;
-}
-
-bool read_text(const std::string& path, std::string& text, std::string& err) {
-    errno = 0;
-    int len = 0;
-    char* data = readfile(path.c_str(), &len);
-    if (!data) {
-        err = "cannot read " + path + ": " + (errno ? std::strerror(errno) : "not a readable file");
-        return false;
-    }
-    // A NUL inside would cut the text short unnoticed further on.
-    bool clean = std::memchr(data, '\0', static_cast<size_t>(len)) == nullptr;
-    text.assign(data, static_cast<size_t>(len));
-    std::free(data);
-    if (!clean) {
-        err = path + ": holds a NUL byte, not a text file";
-        return false;
-    }
-    return true;
-}
-
-bool read_summary(const std::string& dir, std::vector<JsonMember>& summary, std::string& err) {
-    std::string path = join(dir, "summary.json"), text;
-    if (!read_text(path, text, err)) return false;
-    if (!parse_flat_json(text.c_str(), summary, err)) {
-        err = path + ": " + err;
-        return false;
-    }
-    return true;
-}
-
-bool read_records(const std::string& path, std::vector<std::vector<std::string>>& records,
-                  std::string& err) {
-    std::string text;
-    if (!read_text(path, text, err)) return false;
-    if (!parse_csv(text.c_str(), records)) {
-        err = path + ": out of memory";
-        return false;
-    }
-    return true;
-}
-
-bool read_timeline(const std::string& dir, Timeline& timeline, std::string& err) {
-    std::string path = join(dir, "timeline.csv");
-    std::vector<std::vector<std::string>> records;
-    if (!read_records(path, records, err)) return false;
-    if (!timeline_from_csv(records, timeline, err)) {
-        err = path + ": " + err;
-        return false;
-    }
-    return true;
-}
-
-bool read_events(const std::string& dir, std::vector<Event>& events, std::string& err) {
-    std::string path = join(dir, "events.csv");
-    std::vector<std::vector<std::string>> records;
-    if (!read_records(path, records, err)) return false;
-    if (!events_from_csv(records, events, err)) {
-        err = path + ": " + err;
-        return false;
-    }
-    return true;
-}
-
 // Written beside and renamed, so a failed write never leaves half a page
 // where a good one was.
 int write_page(const std::string& dir, const std::string& html) {
-    std::string path = join(dir, "report.html"), tmp = path + ".tmp";
+    std::string path = run_path(dir, kReportFile), tmp = path + ".tmp";
     if (html.size() > static_cast<size_t>(INT_MAX)) {
         complain("the report for " + dir + " would exceed 2 GB; not written");
         return -1;
@@ -147,7 +81,7 @@ std::string run_link(const std::string& outdir, const std::string& rundir) {
         target = real ? real : rundir;
         std::free(real);
     }
-    return percent_encoded(join(target, "report.html"));
+    return percent_encoded(run_path(target, kReportFile));
 }
 
 } // namespace
@@ -159,8 +93,7 @@ int lab_write_report(const char* dir) {
     }
     RunInput run;
     std::string chartjs, html, err;
-    if (!read_summary(dir, run.summary, err) || !read_timeline(dir, run.timeline, err) ||
-        !read_events(dir, run.events, err) || !load_chartjs(kChartJsPath, chartjs, err)) {
+    if (!read_run(dir, run, err) || !load_chartjs(chartjs_path(), chartjs, err)) {
         complain(err);
         return -1;
     }
@@ -185,14 +118,15 @@ int lab_write_sweep_report(const char* outdir, const char* vary, int count,
         std::string err, rundir = rundirs[i] ? rundirs[i] : "";
         r.link = run_link(outdir, rundir);
         // One failed experiment must not hide the others: its row shows n/a.
-        if (rundir.empty() || !read_summary(rundir, r.run.summary, err)) {
+        if (rundir.empty() || !read_run_summary(rundir, r.run.summary, err)) {
             complain("warning: " + (rundir.empty()
                                         ? std::string("no directory for ") + vary + " " + r.value
                                         : err));
             continue;
         }
         ++readable;
-        if (!read_timeline(rundir, r.run.timeline, err))
+        r.run.format_version = run_format_version(r.run.summary);
+        if (!read_run_timeline(rundir, r.run.format_version, r.run.timeline, err))
             complain("warning: " + err + " (no timeline drawn for it)");
     }
     if (readable == 0) {
@@ -200,7 +134,7 @@ int lab_write_sweep_report(const char* outdir, const char* vary, int count,
         return -1;
     }
     std::string chartjs, html, err;
-    if (!load_chartjs(kChartJsPath, chartjs, err)) {
+    if (!load_chartjs(chartjs_path(), chartjs, err)) {
         complain(err);
         return -1;
     }

@@ -4,6 +4,7 @@
 // through htmlkeysub or jsonkeysub; numbers are formatted here.
 #include "report_page.h"
 
+#include "marks.h"
 #include "report_assets.h"
 
 #include "pacelag/util.h"
@@ -15,6 +16,11 @@
 #include <strings.h>
 
 const char* const kChartJsPath = "/usr/share/javascript/chart.js/chart.min.js";
+
+const char* chartjs_path() {
+    const char* env = std::getenv("PACELAG_LAB_CHARTJS");
+    return env != nullptr && *env != '\0' ? env : kChartJsPath;
+}
 
 namespace {
 
@@ -114,34 +120,34 @@ struct Label {
 };
 
 const Label kLabels[] = {
-    {"server_rate", "server rate (messages/s)"},
-    {"client_rate", "client rate (messages/s)"},
-    {"padlen", "padding (bytes)"},
-    {"client_buflen", "client buffer (bytes)"},
-    {"server_buflen", "server buffer (bytes)"},
-    {"link_rate_bps", "link rate (bit/s)"},
-    {"delay_ms", "added delay (ms)"},
-    {"seconds", "requested length (s)"},
-    {"emulation", "emulation"},
-    {"pacelag_version", "pacelag version"},
-    {"kernel", "kernel"},
-    {"duration_s", "duration (s)"},
-    {"achieved_client_rate", "achieved client rate (messages/s)"},
-    {"achieved_server_rate", "achieved server rate (messages/s)"},
-    {"sent", "sent whole"},
-    {"dropped", "dropped"},
-    {"drop_share", "drop share"},
-    {"max_age_s", "highest printed age (s)"},
-    {"peak_client_sendq", "peak client send queue (bytes)"},
-    {"peak_client_unsent", "peak not yet sent (bytes)"},
-    {"peak_inflight", "peak in flight (bytes)"},
-    {"peak_link_backlog", "peak link queue (bytes)"},
-    {"peak_server_recvq", "peak server receive queue (bytes)"},
-    {"max_est_delay_ms", "highest estimated delay (ms)"},
-    {"final_est_delay_ms", "final estimated delay (ms)"},
-    {"client_cadence", "client marks every n-th message"},
-    {"server_cadence", "server prints every n-th age"},
-    {"interrupted", "stopped early"},
+    {summary_key::server_rate, "server rate (messages/s)"},
+    {summary_key::client_rate, "client rate (messages/s)"},
+    {summary_key::padlen, "padding (bytes)"},
+    {summary_key::client_buflen, "client buffer (bytes)"},
+    {summary_key::server_buflen, "server buffer (bytes)"},
+    {summary_key::link_rate_bps, "link rate (bit/s)"},
+    {summary_key::delay_ms, "added delay (ms)"},
+    {summary_key::seconds, "requested length (s)"},
+    {summary_key::emulation, "emulation"},
+    {summary_key::pacelag_version, "pacelag version"},
+    {summary_key::kernel, "kernel"},
+    {summary_key::duration_s, "duration (s)"},
+    {summary_key::achieved_client_rate, "achieved client rate (messages/s)"},
+    {summary_key::achieved_server_rate, "achieved server rate (messages/s)"},
+    {summary_key::sent, "sent whole"},
+    {summary_key::dropped, "dropped"},
+    {summary_key::drop_share, "drop share"},
+    {summary_key::max_age_s, "highest printed age (s)"},
+    {summary_key::peak_client_sendq, "peak client send queue (bytes)"},
+    {summary_key::peak_client_unsent, "peak not yet sent (bytes)"},
+    {summary_key::peak_inflight, "peak in flight (bytes)"},
+    {summary_key::peak_link_backlog, "peak link queue (bytes)"},
+    {summary_key::peak_server_recvq, "peak server receive queue (bytes)"},
+    {summary_key::max_est_delay_ms, "highest estimated delay (ms)"},
+    {summary_key::final_est_delay_ms, "final estimated delay (ms)"},
+    {summary_key::client_cadence, "client marks every n-th message"},
+    {summary_key::server_cadence, "server prints every n-th age"},
+    {summary_key::interrupted, "stopped early"},
 };
 
 const char* label_of(const std::string& key) {
@@ -155,7 +161,7 @@ bool summary_tables(const std::vector<JsonMember>& summary, std::string& out) {
            "<caption>What was run</caption><tbody>\n";
     bool results = false;
     for (const JsonMember& m : summary) {
-        if (!results && m.key == "duration_s") {
+        if (!results && m.key == summary_key::duration_s) {
             results = true;
             out += "</tbody></table>\n<table class=\"summary\" id=\"summary-results\">"
                    "<caption>What was measured</caption><tbody>\n";
@@ -175,7 +181,7 @@ std::string member_or(const std::vector<JsonMember>& s, const char* key, const c
 
 bool what_line(const std::vector<JsonMember>& s, std::string& out) {
     std::string link = "not shaped";
-    double bps = json_number(s, "link_rate_bps");
+    double bps = json_number(s, summary_key::link_rate_bps);
     if (std::isfinite(bps) && bps >= 0 && bps < 1e15) {
         char buf[64];
         bitrate2str(buf, nullptr, bps);
@@ -189,22 +195,23 @@ bool what_line(const std::vector<JsonMember>& s, std::string& out) {
         }
         link = "shaped to " + rate;
     }
-    double delay = json_number(s, "delay_ms");
-    std::string added =
-        std::isfinite(delay) && delay > 0 ? shown(json_find(s, "delay_ms")) + " ms" : "none";
+    double delay = json_number(s, summary_key::delay_ms);
+    std::string added = std::isfinite(delay) && delay > 0
+                            ? shown(json_find(s, summary_key::delay_ms)) + " ms"
+                            : "none";
     Vars v;
-    v.set("version", member_or(s, "pacelag_version", "?"))
-        .set("server", member_or(s, "server_rate", "?"))
-        .set("client", member_or(s, "client_rate", "?"))
-        .set("padlen", member_or(s, "padlen", "?"))
-        .set("cbuf", member_or(s, "client_buflen", "?"))
-        .set("sbuf", member_or(s, "server_buflen", "?"))
+    v.set("version", member_or(s, summary_key::pacelag_version, "?"))
+        .set("server", member_or(s, summary_key::server_rate, "?"))
+        .set("client", member_or(s, summary_key::client_rate, "?"))
+        .set("padlen", member_or(s, summary_key::padlen, "?"))
+        .set("cbuf", member_or(s, summary_key::client_buflen, "?"))
+        .set("sbuf", member_or(s, summary_key::server_buflen, "?"))
         .set("link", link)
         .set("delay", added)
-        .set("seconds", member_or(s, "seconds", "?"))
-        .set("duration", member_or(s, "duration_s", "?"))
-        .set("emulation", member_or(s, "emulation", "?"))
-        .set("kernel", member_or(s, "kernel", "?"));
+        .set("seconds", member_or(s, summary_key::seconds, "?"))
+        .set("duration", member_or(s, summary_key::duration_s, "?"))
+        .set("emulation", member_or(s, summary_key::emulation, "?"))
+        .set("kernel", member_or(s, summary_key::kernel, "?"));
     std::string what;
     if (!fill("pacelag $version: server $server messages/s, client $client messages/s, padding "
               "$padlen bytes, buffers $cbuf bytes (client) and $sbuf bytes (server), link $link, "
@@ -221,8 +228,9 @@ bool other_lines(const std::vector<Event>& events, std::string& out) {
     std::vector<const Event*> lines;
     for (const Event& e : events) {
         long long age;
-        if (e.side == "server" && is_age_line(e.line, age)) continue;
-        if (e.side == "client" && (e.line == "#" || e.line == ".")) continue;
+        bool whole = false;
+        if (e.side == kSideServer && is_age_line(e.line, age)) continue;
+        if (e.side == kSideClient && is_mark(e.line, whole)) continue;
         lines.push_back(&e);
     }
     if (lines.empty()) return true;
@@ -243,9 +251,9 @@ bool other_lines(const std::vector<Event>& events, std::string& out) {
 
 // The summary's own cadence when it gives one, else the one the rate implies.
 int client_cadence(const std::vector<JsonMember>& s) {
-    double given = json_number(s, "client_cadence");
+    double given = json_number(s, summary_key::client_cadence);
     if (given >= 1 && given <= 100000 && given == std::floor(given)) return static_cast<int>(given);
-    return mark_cadence(json_number(s, "client_rate"));
+    return mark_cadence(json_number(s, summary_key::client_rate));
 }
 
 bool rate_explain(const std::vector<JsonMember>& s, std::string& out) {
@@ -255,12 +263,13 @@ bool rate_explain(const std::vector<JsonMember>& s, std::string& out) {
         return true;
     }
     Vars v;
-    v.set("cadence", std::to_string(cadence)).set("clientrate", shown(json_find(s, "client_rate")));
+    v.set("cadence", std::to_string(cadence))
+        .set("clientrate", shown(json_find(s, summary_key::client_rate)));
     return fill(kRateExplainCadence, v, Esc::Html, out);
 }
 
 double run_duration(const RunInput& run) {
-    double d = json_number(run.summary, "duration_s");
+    double d = json_number(run.summary, summary_key::duration_s);
     if (std::isfinite(d) && d > 0) return d;
     d = max_of(run.timeline.t);
     for (const Event& e : run.events)
@@ -299,7 +308,7 @@ void run_data(const RunInput& run, std::string& out) {
     std::vector<double> at, ages;
     for (const Event& e : run.events) {
         long long age;
-        if (e.side == "server" && is_age_line(e.line, age)) {
+        if (e.side == kSideServer && is_age_line(e.line, age)) {
             at.push_back(e.t);
             ages.push_back(static_cast<double>(age));
         }
@@ -397,10 +406,16 @@ bool render_run_page(const RunInput& run, const std::string& chartjs, std::strin
 namespace {
 
 bool sweep_table(const std::string& vary, const std::vector<SweepRun>& runs, std::string& out) {
-    static const char* const keys[] = {
-        "final_est_delay_ms",   "max_est_delay_ms",     "max_age_s",         "drop_share",
-        "achieved_client_rate", "achieved_server_rate", "peak_client_sendq", "peak_inflight",
-        "peak_link_backlog",    "peak_server_recvq"};
+    static const char* const keys[] = {summary_key::final_est_delay_ms,
+                                       summary_key::max_est_delay_ms,
+                                       summary_key::max_age_s,
+                                       summary_key::drop_share,
+                                       summary_key::achieved_client_rate,
+                                       summary_key::achieved_server_rate,
+                                       summary_key::peak_client_sendq,
+                                       summary_key::peak_inflight,
+                                       summary_key::peak_link_backlog,
+                                       summary_key::peak_server_recvq};
     Vars head;
     if (!fill(kSweepTableStart, head.set("vary", vary), Esc::Html, out)) return false;
     for (size_t i = 0; i < runs.size(); ++i) {
@@ -436,18 +451,18 @@ bool sweep_data(const std::string& vary, const std::vector<SweepRun>& runs, std:
         if (i) out += ',';
         if (!json_text(runs[i].value, out)) return false;
     }
-    out += "],\n\"finalEst\":" + column("final_est_delay_ms", 1);
-    out += ",\n\"maxAge\":" + column("max_age_s", 1);
-    out += ",\n\"dropPct\":" + column("drop_share", 100);
+    out += "],\n\"finalEst\":" + column(summary_key::final_est_delay_ms, 1);
+    out += ",\n\"maxAge\":" + column(summary_key::max_age_s, 1);
+    out += ",\n\"dropPct\":" + column(summary_key::drop_share, 100);
     out += ",\n\"queues\":[";
     struct Peak {
         const char* key;
         const char* label;
         int color;
-    } peaks[] = {{"peak_client_sendq", "client send queue", 0},
-                 {"peak_inflight", "in flight", 2},
-                 {"peak_link_backlog", "link queue", 4},
-                 {"peak_server_recvq", "server receive queue", 3}};
+    } peaks[] = {{summary_key::peak_client_sendq, "client send queue", 0},
+                 {summary_key::peak_inflight, "in flight", 2},
+                 {summary_key::peak_link_backlog, "link queue", 4},
+                 {summary_key::peak_server_recvq, "server receive queue", 3}};
     bool first = true;
     for (const Peak& p : peaks) {
         bool known = false;

@@ -10,13 +10,12 @@
 
 // Debian's libjs-chart.js puts the library here.
 extern const char* const kChartJsPath;
+// Where the charting library is read from: the environment's
+// PACELAG_LAB_CHARTJS when set and not empty, else kChartJsPath.
+const char* chartjs_path();
 
 // One experiment as read from its directory.
-struct RunInput {
-    std::vector<JsonMember> summary;
-    Timeline timeline;
-    std::vector<Event> events;
-};
+using RunInput = RunData;
 
 // One experiment of a sweep: the value as the user wrote it, the run, and
 // the link to its own report (relative to the sweep's page).

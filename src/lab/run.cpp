@@ -1,29 +1,31 @@
 // SPDX-License-Identifier: MIT
-// The experiment runner: test bed, the two pacelag processes, the 10 ms
-// sampling loop and the clean-up that every path goes through.
+// The experiment runner: the test bed, the two pacelag processes, the 10 ms
+// sampling loop and the clean-up that every path goes through. The jobs it
+// calls on live beside it: rundir (the directory and its files), ports,
+// pacelag_version, discover (the sockets to sample), output_lines (reading
+// what pacelag prints), schedule, progress and draw (the report).
 #include "run.h"
 
-#include "labtext.h"
+#include "discover.h"
+#include "draw.h"
 #include "netns.h"
+#include "output_lines.h"
+#include "pacelag_version.h"
+#include "ports.h"
+#include "progress.h"
 #include "record.h"
-#include "report.h"
+#include "rundir.h"
 #include "sampler.h"
+#include "schedule.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <net/if.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <time.h>
 #include <unistd.h>
 #include <vector>
-
-volatile sig_atomic_t lab_stop = 0;
 
 namespace {
 constexpr double kSampleEvery = 0.010;
@@ -36,125 +38,41 @@ double mono_seconds() {
     return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
 }
 
-// mkdir -p
-int make_dirs(const std::string& path) {
-    std::string part;
-    for (size_t i = 0; i <= path.size(); ++i) {
-        if (i == path.size() || (path[i] == '/' && i > 0)) {
-            part = path.substr(0, i);
-            if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return -1;
-        }
-    }
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) return -1;
-    if (!S_ISDIR(st.st_mode)) {
-        errno = ENOTDIR;
-        return -1;
-    }
-    return 0;
-}
-
-// A port nobody listens on right now, as the server binds (dual-stack).
-int free_port() {
-    int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    int off = 0;
-    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
-    sockaddr_in6 a;
-    memset(&a, 0, sizeof a);
-    a.sin6_family = AF_INET6;
-    socklen_t len = sizeof a;
-    int port = -1;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin6_port);
-    close(fd);
-    return port;
-}
-
-// "1.0.0" from the usage text pacelag prints without options.
-std::string pacelag_version(const std::string& binary) {
-    const char* argv[] = {binary.c_str(), nullptr};
-    std::string out;
-    run_command(argv, &out, 5000);
-    size_t at = out.find("(version ");
-    if (at == std::string::npos) return "";
-    size_t end = out.find(')', at);
-    if (end == std::string::npos) return "";
-    return out.substr(at + 9, end - at - 9);
-}
-
-struct Opened {
-    int diag = -1;
-    int qdisc = -1;
-    int ifindex = 0;
-    const char* dev = nullptr;
-};
-
-int open_diag(void* arg) {
-    Opened* o = static_cast<Opened*>(arg);
-    o->diag = diag_open();
-    return o->diag < 0 ? -1 : 0;
-}
-
-int open_qdisc(void* arg) {
-    Opened* o = static_cast<Opened*>(arg);
-    o->ifindex = static_cast<int>(if_nametoindex(o->dev));
-    o->qdisc = qdisc_open();
-    return o->qdisc < 0 || o->ifindex == 0 ? -1 : 0;
-}
-
-// The established connection among `socks` whose local (server) or remote
-// (client) port is `port`.
-const LabSock* pick(const std::vector<LabSock>& socks, int port, bool server) {
-    const LabSock* found = nullptr;
-    for (const LabSock& s : socks) {
-        if ((server ? s.lport : s.rport) != port) continue;
-        if (s.state == 1) return &s; // TCP_ESTABLISHED
-        if (found == nullptr) found = &s;
-    }
-    return found;
-}
-
 // Everything one experiment holds; the destructor is the one clean-up path.
 struct Experiment {
     const LabConfig& config;
     Testbed bed;
     Child server, client;
-    Opened sdiag, cdiag, link;
+    DiagHandles diag;
     Recorder recorder;
     LineSplitter server_lines{false}, client_lines{true};
+    ServerStart server_start;
+    SockFinder server_sock{true}, client_sock{false};
     double t0 = 0;
     int port = 0;
-    bool server_ready = false;  // it printed that it listens
-    bool server_failed = false; // it printed an error before that
+    bool stopping = false;
 
     explicit Experiment(const LabConfig& c) : config(c) {}
     ~Experiment() { cleanup(); }
 
     double now() const { return mono_seconds() - t0; }
+    const char* side_of(const Child& c) const { return &c == &server ? kSideServer : kSideClient; }
+    LineSplitter& lines_of(const Child& c) { return &c == &server ? server_lines : client_lines; }
 
     void take(Child& child, const char* data, size_t len) {
         const double t = now();
-        const char* side = &child == &server ? "server" : "client";
-        LineSplitter& split = &child == &server ? server_lines : client_lines;
-        split.feed(data, len, [&](const std::string& line) {
+        const char* side = side_of(child);
+        lines_of(child).feed(data, len, [&](const std::string& line) {
             recorder.event(t, side, line);
-            // A server that failed to set up says so first, then that it
-            // waits, and ends: it is not ready.
-            if (&child == &server && line.compare(0, 7, "[ERROR]") == 0) server_failed = true;
-            if (&child == &server && line == "Waiting for connection.." && !server_failed)
-                server_ready = true;
+            if (&child == &server) server_start.line(line);
         });
     }
-
-    bool stopping = false;
 
     void stop_children() {
         if (!stopping && (server.pid > 0 || client.pid > 0)) {
             // Marks after this row come from the stop itself (a message cut
             // short shows as '.'); the summary leaves them out.
-            recorder.event(now(), "lab", "stopping pacelag");
+            recorder.event(now(), kSideLab, kStoppingEvent);
             recorder.stopping();
         }
         stopping = true;
@@ -162,119 +80,90 @@ struct Experiment {
         // would in a real test, and then stops itself.
         for (Child* c : {&client, &server}) {
             child_stop(*c, kStopGraceMs, [&](const char* d, size_t n) { take(*c, d, n); });
-            const char* side = c == &server ? "server" : "client";
-            LineSplitter& split = c == &server ? server_lines : client_lines;
+            const char* side = side_of(*c);
             const double t = now();
-            split.finish([&](const std::string& line) { recorder.event(t, side, line); });
+            lines_of(*c).finish([&](const std::string& line) { recorder.event(t, side, line); });
         }
     }
 
     void cleanup() {
         stop_children();
-        for (int* fd : {&sdiag.diag, &cdiag.diag, &link.qdisc}) {
-            if (*fd >= 0) close(*fd);
-            *fd = -1;
-        }
-        testbed_destroy(bed);
-    }
-
-    // Once both sockets are known each sample is two hash lookups; a query
-    // by port walks every connection of the host and is kept for finding
-    // them (before the connection, or after it changed).
-    LabSock known_server, known_client;
-    bool have_server = false, have_client = false;
-
-    void find(int fd, bool server, std::vector<LabSock>& socks, LabSock& known, bool& have) {
-        if (have && diag_lookup(fd, known, known) == 0) return;
-        have = false;
-        if (diag_query(fd, port, kLabStates, socks) != 0) return;
-        if (const LabSock* s = pick(socks, port, server)) {
-            known = *s;
-            have = true;
-        }
+        diag.close_all();
+        std::string trouble;
+        if (testbed_destroy(bed, &trouble) > 0) fputs(trouble.c_str(), stderr);
     }
 
     void sample() {
-        static thread_local std::vector<LabSock> socks;
         LabSample s;
         s.t = now();
-        find(sdiag.diag, true, socks, known_server, have_server);
-        find(cdiag.diag >= 0 ? cdiag.diag : sdiag.diag, false, socks, known_client, have_client);
-        s.server = have_server ? &known_server : nullptr;
-        s.client = have_client ? &known_client : nullptr;
-        if (bed.shaped && link.qdisc >= 0) s.link_backlog = qdisc_backlog(link.qdisc, link.ifindex);
+        s.server = server_sock.find(diag.server, port);
+        s.client = client_sock.find(diag.client >= 0 ? diag.client : diag.server, port);
+        if (bed.shaped && diag.qdisc >= 0) s.link_backlog = qdisc_backlog(diag.qdisc, diag.ifindex);
         recorder.sample(s);
+    }
+
+    // Reads what the programs printed, waiting at most `wait_ms`.
+    void read_output(int wait_ms) {
+        pollfd fds[2];
+        int n = 0;
+        for (Child* c : {&server, &client})
+            if (c->out >= 0) fds[n++] = {c->out, POLLIN, 0};
+        if (poll(fds, static_cast<nfds_t>(n), wait_ms) <= 0) return;
+        for (int i = 0; i < n; ++i) {
+            if (fds[i].revents == 0) continue;
+            Child& c = fds[i].fd == server.out ? server : client;
+            char buf[4096];
+            ssize_t got = read(c.out, buf, sizeof buf);
+            if (got > 0) {
+                take(c, buf, static_cast<size_t>(got));
+            } else if (got == 0) {
+                close(c.out); // its end; child_ended notices the exit
+                c.out = -1;
+            }
+        }
     }
 
     // Runs until the time is up, a stop is asked for or a program ends.
     // 0, 1 (a program ended early) or 130 (stopped).
     int loop() {
         bool client_started = false;
-        double next = 0;
-        double next_progress = 5;
+        SampleSchedule samples(kSampleEvery);
+        SampleSchedule progress(kProgressEvery, kProgressEvery);
         for (;;) {
             if (lab_stop) return 130;
             const double t = now();
             if (t >= config.seconds) return 0;
             for (Child* c : {&server, &client}) {
                 if (c->pid < 0 || !child_ended(*c)) continue;
-                const char* who = c == &server ? "server" : "client";
-                std::string why = std::string("the ") + who + " ended early";
+                std::string why = std::string("the ") + side_of(*c) + " ended early";
                 // Keep what it printed last: it usually says why.
                 child_stop(*c, 0, [&](const char* d, size_t n) { take(*c, d, n); });
-                recorder.event(now(), "lab", why);
+                recorder.event(now(), kSideLab, why);
                 fprintf(stderr, "pacelag-lab: %s\n", why.c_str());
                 return 1;
             }
-            if (!client_started && server_ready) {
+            if (!client_started && server_start.ready) {
                 if (start_client() != 0) return 1;
                 client_started = true;
             } else if (!client_started && t > kServerStartLimit) {
                 fprintf(stderr, "pacelag-lab: the pacelag server did not start listening\n");
-                recorder.event(t, "lab", "the server did not start listening");
+                recorder.event(t, kSideLab, "the server did not start listening");
                 return 1;
             }
-            pollfd fds[2];
-            int n = 0;
-            for (Child* c : {&server, &client})
-                if (c->out >= 0) fds[n++] = {c->out, POLLIN, 0};
-            int wait = static_cast<int>(std::ceil((next - now()) * 1000));
-            if (poll(fds, static_cast<nfds_t>(n), wait > 0 ? wait : 0) > 0) {
-                for (int i = 0; i < n; ++i) {
-                    if (fds[i].revents == 0) continue;
-                    Child& c = fds[i].fd == server.out ? server : client;
-                    char buf[4096];
-                    ssize_t got = read(c.out, buf, sizeof buf);
-                    if (got > 0) {
-                        take(c, buf, static_cast<size_t>(got));
-                    } else if (got == 0) {
-                        close(c.out); // its end; child_ended notices the exit
-                        c.out = -1;
-                    }
-                }
-            }
-            if (now() >= next) {
+            read_output(wait_ms_until(samples.next(), now()));
+            if (samples.due(now())) {
                 sample();
-                next += kSampleEvery;
-                // Late (a busy machine): carry on from now rather than
-                // catching up with samples a fraction of a millisecond apart.
-                if (next < now() + 0.002) next = now() + kSampleEvery;
+                samples.taken(now());
             }
-            if (now() >= next_progress) {
-                progress(next_progress);
-                next_progress += 5;
+            if (progress.due(now())) {
+                double est = 0;
+                bool have = recorder.last_estimate(est);
+                fputs(progress_line(progress.next(), have, est, recorder.last_age()).c_str(),
+                      stdout);
+                fflush(stdout);
+                progress.taken(progress.next());
             }
         }
-    }
-
-    void progress(double t) {
-        double est = 0;
-        std::string e = "unknown";
-        if (recorder.last_estimate(est)) e = std::to_string(std::llround(est)) + " ms";
-        std::string age =
-            recorder.last_age() >= 0 ? std::to_string(recorder.last_age()) + " s" : "none yet";
-        printf("  %3.0f s  estimated delay %s, last printed age %s\n", t, e.c_str(), age.c_str());
-        fflush(stdout);
     }
 
     std::vector<std::string> pacelag_args(const char* mode, int rate, int buflen) const {
@@ -300,7 +189,7 @@ struct Experiment {
             fprintf(stderr, "pacelag-lab: cannot start %s: %s\n", args[0].c_str(), strerror(errno));
             return -1;
         }
-        recorder.event(now(), "lab", line);
+        recorder.event(now(), kSideLab, line);
         return 0;
     }
 
@@ -321,14 +210,11 @@ int Experiment::run() {
                 strerror(errno));
         return 1;
     }
-    if (make_dirs(config.out) != 0) {
+    if (run_dir_prepare(config.out) != 0) {
         fprintf(stderr, "pacelag-lab: cannot make the directory '%s': %s\n", config.out.c_str(),
                 strerror(errno));
         return 1;
     }
-    // A report left from an earlier run into the same directory must not
-    // pass for this one's should drawing it fail.
-    unlink((config.out + "/report.html").c_str());
     RunFacts facts;
     facts.pacelag_version = pacelag_version(config.pacelag);
     utsname u;
@@ -361,15 +247,14 @@ int Experiment::run() {
     facts.link_bps = bed.shaped ? config.link_bps : 0;
     facts.delay_ms = bed.delay_ms;
 
-    if (in_namespace(bed.server_nsfd, open_diag, &sdiag) != 0 ||
-        (namespaces && in_namespace(bed.client_nsfd, open_diag, &cdiag) != 0)) {
+    if (open_diag_in(bed.server_nsfd, diag.server) != 0 ||
+        (namespaces && open_diag_in(bed.client_nsfd, diag.client) != 0)) {
         fprintf(stderr, "pacelag-lab: the kernel refused socket diagnostics: %s\n",
                 strerror(errno));
         return 1;
     }
-    if (!namespaces) cdiag.diag = -1; // the one socket sees both ends
-    link.dev = bed.client_dev.c_str();
-    if (bed.shaped && in_namespace(bed.client_nsfd, open_qdisc, &link) != 0)
+    if (bed.shaped &&
+        open_qdisc_in(bed.client_nsfd, bed.client_dev.c_str(), diag.qdisc, diag.ifindex) != 0)
         fprintf(stderr, "pacelag-lab: cannot read the link's queue; its column stays empty\n");
     if (recorder.open(config.out) != 0) {
         fprintf(stderr, "pacelag-lab: cannot write into '%s': %s\n", config.out.c_str(),
@@ -381,9 +266,7 @@ int Experiment::run() {
     if (namespaces)
         where = bed.shaped ? "namespaces, link " + std::to_string(config.link_bps) + " bit/s"
                            : "namespaces, unshaped link";
-    printf("pacelag-lab: client %d/s, server %d/s, %d-byte padding, %s, for %d s into %s\n",
-           config.client_rate, config.server_rate, config.padlen, where.c_str(), config.seconds,
-           config.out.c_str());
+    fputs(start_line(config, where).c_str(), stdout);
     if (!namespaces)
         printf("pacelag-lab: %s: no link is emulated%s\n", why_loopback.c_str(),
                config.link_bps > 0 || config.delay_ms > 0 ? " (-link-rate and -delay ignored)"
@@ -392,7 +275,7 @@ int Experiment::run() {
     fflush(stdout);
 
     t0 = mono_seconds();
-    if (!note.empty()) recorder.event(0, "lab", note);
+    if (!note.empty()) recorder.event(0, kSideLab, note);
     int rc = start(server, bed.server_nsfd,
                    pacelag_args("server", config.server_rate, config.server_buflen)) == 0
                  ? loop()
@@ -400,7 +283,7 @@ int Experiment::run() {
     facts.interrupted = rc == 130;
     stop_children();
     facts.duration = now();
-    recorder.event(facts.duration, "lab", rc == 130 ? "stopped early" : "ended");
+    recorder.event(facts.duration, kSideLab, rc == 130 ? kStoppedEarlyEvent : kEndedEvent);
     cleanup();
     if (recorder.finish(config, facts) != 0) {
         fprintf(stderr, "pacelag-lab: cannot write the results into '%s': %s\n", config.out.c_str(),
@@ -408,12 +291,7 @@ int Experiment::run() {
         return 1;
     }
     if (rc == 130) printf("pacelag-lab: stopped after %.1f s\n", facts.duration);
-    if (lab_write_report(config.out.c_str()) != 0) {
-        fprintf(stderr, "pacelag-lab: the report was not written; the data files are in %s\n",
-                config.out.c_str());
-        return rc != 0 ? rc : 1;
-    }
-    printf("pacelag-lab: report: %s/report.html\n", config.out.c_str());
+    if (draw_run_report(config.out) == DrawResult::Failed) return rc != 0 ? rc : 1;
     return rc;
 }
 } // namespace

@@ -1,34 +1,14 @@
 // SPDX-License-Identifier: MIT
 // One experiment: pacelag's server and client started under the lab's eyes,
-// both sockets sampled every 10 ms, every printed line recorded, and the
-// results written as timeline.csv, events.csv and summary.json.
+// both sockets sampled every 10 ms, every printed line recorded, and the run
+// directory written (see rundir.h), then its report drawn.
 #pragma once
 
-#include <csignal>
-#include <cstdint>
-#include <string>
-
-struct LabConfig {
-    int server_rate = 2;
-    int client_rate = 4;
-    int padlen = 200;
-    int client_buflen = 0; // 0: the system's default
-    int server_buflen = 0;
-    int64_t link_bps = 0; // 0: no shaping
-    int delay_ms = 0;
-    int seconds = 30;
-    int port = 0;          // 0: 5000 in namespaces, a free one on loopback
-    bool loopback = false; // stay on loopback even as root
-    std::string out = "lab-out";
-    std::string pacelag; // the pacelag binary
-};
-
-// Set from a signal handler to end the experiment early; it is cleaned up
-// and its files are written for the time it ran.
-extern volatile sig_atomic_t lab_stop;
+#include "config.h"
 
 // Runs the experiment; messages for the user go to stdout (progress) and
-// stderr (trouble). 0 when it ran its full length and the report was written,
-// 1 on failure, 130 when it was stopped early (the files are then written for
-// the part that ran).
+// stderr (trouble). 0 when it ran its full length and its data were written
+// (the report too, when the charting library is there), 1 on failure, 130
+// when it was stopped early (the files are then written for the part that
+// ran).
 int lab_run(const LabConfig& config);

@@ -3,8 +3,8 @@
 #include "watch.h"
 
 #include "labtext.h"
+#include "config.h"
 #include "metrics_watch.h"
-#include "run.h"
 #include "sampler.h"
 
 #include <cerrno>

@@ -3,6 +3,7 @@
 // echoes, build a time-stamped test message and send it without ever blocking. A message that
 // finds the send queue full is dropped whole; one that went out in part is
 // finished with back-off sleeps.
+#include "output.h"
 #include "pacing.h"
 
 #include "pacelag/util.h"
@@ -33,7 +34,8 @@ int pacelag_client(const addrinfo* entry, const char* host, int port, int buflen
     MonotonicClock clock;
 
     int fd = socket(entry->ai_family, SOCK_STREAM, IPPROTO_TCP);
-    if (fd < 0) return setupfailed(-1, kAfterFailure, "[ERROR] Socket allocation failed");
+    if (fd < 0)
+        return setupfailed(-1, kAfterFailure, PACELAG_ERROR_PREFIX " Socket allocation failed");
     // The connect blocks. A stop signal during it interrupts it (the handler
     // is installed without SA_RESTART): that is still reported, but it is a
     // stop, not a failure. A stop that came earlier ends the client here.
@@ -43,13 +45,16 @@ int pacelag_client(const addrinfo* entry, const char* host, int port, int buflen
     }
     if (connect(fd, entry->ai_addr, entry->ai_addrlen) != 0) {
         bool interrupted = lasterror() == EINTR && stopped(stop);
-        setupfailed(fd, kAfterFailure, "[ERROR] connect failed to %s on port %d", host, port);
+        setupfailed(fd, kAfterFailure, PACELAG_ERROR_PREFIX " connect failed to %s on port %d",
+                    host, port);
         return interrupted ? 0 : -1;
     }
     if (buflen > 0 && setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buflen, sizeof buflen) < 0)
-        return setupfailed(fd, kAfterFailure, "[ERROR] Failed to set send buffer to %d", buflen);
+        return setupfailed(fd, kAfterFailure,
+                           PACELAG_ERROR_PREFIX " Failed to set send buffer to %d", buflen);
     if (setblocking(fd, false) != 0)
-        return setupfailed(fd, kAfterFailure, "[ERROR] Failed to make socket nonblocking");
+        return setupfailed(fd, kAfterFailure,
+                           PACELAG_ERROR_PREFIX " Failed to make socket nonblocking");
 
     char buffer[4096];
     uint32_t count = 0;
@@ -85,7 +90,7 @@ int pacelag_client(const addrinfo* entry, const char* host, int port, int buflen
                 }
                 sleepns(backoff);
             } else if (err != EINTR) {
-                say("\n[ERROR] send failed: %s\n\n", errtext(err));
+                say("\n" PACELAG_ERROR_PREFIX " send failed: %s\n\n", errtext(err));
                 closefd(fd);
                 return -1;
             }
@@ -93,7 +98,8 @@ int pacelag_client(const addrinfo* entry, const char* host, int port, int buflen
 
         // A stop before any byte went out cut the pass; that is no drop.
         if (sent == 0 && !full) break;
-        if (count % static_cast<uint32_t>(cadence) == 0) say(sent == len ? "#" : ".");
+        if (count % static_cast<uint32_t>(cadence) == 0)
+            say("%c", sent == len ? kMarkSent : kMarkDropped);
         ++count;
     }
 

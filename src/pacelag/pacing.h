@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "check.h"
+#include "output.h"
 
 struct addrinfo;
 
@@ -26,8 +27,7 @@ inline void setstop(bool& flag) {
 inline void compute_pacing(int rate, int64_t& interval, int& cadence) {
     UTIL_CHECK(rate >= 1);
     interval = static_cast<int64_t>(1000000000 / rate);
-    cadence = rate / 24;
-    if (cadence == 0) cadence = 1;
+    cadence = print_cadence(rate);
 }
 
 // Both loops pace their steps by a schedule of slots on a monotonic clock:

@@ -2,6 +2,7 @@
 // The server loop: listen dual-stack on one port, serve one connection at a
 // time, read whole test messages at the configured rate, print the age of every
 // cadence-th one and echo the first half of each back.
+#include "output.h"
 #include "pacing.h"
 
 #include "pacelag/util.h"
@@ -17,7 +18,7 @@
 
 namespace {
 // After a set-up failure: the status line the server always prints after one.
-const char kAfterFailure[] = "Waiting for connection..\n";
+const char kAfterFailure[] = PACELAG_READY_LINE "\n";
 
 // Seconds between the message's timestamp and now. The timestamp comes off the
 // wire, so it may be any 64-bit value; the difference saturates instead of
@@ -78,10 +79,11 @@ void serve(int conn, int padlen, int64_t interval, int cadence, int idle, uint32
         long long stamp = 0;
         int parsed = sscanf(buffer, "%lld", &stamp);
         if (parsed != 1) {
-            say("[ERROR] rx parse failed: %d\n", parsed);
+            say(PACELAG_ERROR_PREFIX " rx parse failed: %d\n", parsed);
             return;
         }
-        if (count++ % static_cast<uint32_t>(cadence) == 0) say("%lld\n", messageage(stamp));
+        if (count++ % static_cast<uint32_t>(cadence) == 0)
+            say(PACELAG_AGE_FORMAT, messageage(stamp));
 
         // One attempt; a short or refused echo is simply dropped.
         if (send(conn, buffer, static_cast<size_t>(msglen / 2), MSG_NOSIGNAL) < 0) {
@@ -105,20 +107,22 @@ int pacelag_server(int port, int buflen, int padlen, int rate, bool& stop, int i
     MonotonicClock clock;
 
     int fd = socket(AF_INET6, SOCK_STREAM, IPPROTO_TCP);
-    if (fd < 0) return setupfailed(-1, kAfterFailure, "[ERROR] Socket allocation failed");
+    if (fd < 0)
+        return setupfailed(-1, kAfterFailure, PACELAG_ERROR_PREFIX " Socket allocation failed");
     int off = 0;
     if (setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off) != 0)
-        return setupfailed(fd, kAfterFailure, "[ERROR] Set dualstack socket failed");
+        return setupfailed(fd, kAfterFailure, PACELAG_ERROR_PREFIX " Set dualstack socket failed");
     int on = 1;
     if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
-        return setupfailed(fd, kAfterFailure, "[ERROR] Set reuse address failed");
+        return setupfailed(fd, kAfterFailure, PACELAG_ERROR_PREFIX " Set reuse address failed");
     if (setblocking(fd, false) != 0)
-        return setupfailed(fd, kAfterFailure, "[ERROR] Failed to enter nonblocking mode");
+        return setupfailed(fd, kAfterFailure,
+                           PACELAG_ERROR_PREFIX " Failed to enter nonblocking mode");
     // Accepted sockets take their receive buffer from the listener's; it is
     // set again on each of them below. Failing here is not fatal.
     if (buflen > 0 && setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buflen, sizeof buflen) < 0) {
         const char* why = lasterrtext();
-        say("[ERROR] Failed to set receive buffer to %d: %s\n", buflen, why);
+        say(PACELAG_ERROR_PREFIX " Failed to set receive buffer to %d: %s\n", buflen, why);
     }
     sockaddr_in6 addr;
     memset(&addr, 0, sizeof addr);
@@ -126,11 +130,12 @@ int pacelag_server(int port, int buflen, int padlen, int rate, bool& stop, int i
     addr.sin6_port = htons(static_cast<uint16_t>(port));
     addr.sin6_addr = in6addr_any;
     if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-        return setupfailed(fd, kAfterFailure, "[ERROR] Bind failed to port %d", port);
+        return setupfailed(fd, kAfterFailure, PACELAG_BIND_FAILED, port);
     if (listen(fd, 128) != 0)
-        return setupfailed(fd, kAfterFailure, "[ERROR] Could not listen on port %d", port);
+        return setupfailed(fd, kAfterFailure, PACELAG_ERROR_PREFIX " Could not listen on port %d",
+                           port);
 
-    say("Waiting for connection..\n");
+    say(PACELAG_READY_LINE "\n");
     uint32_t count = 0;
     while (!stopped(stop)) {
         // Take every waiting connection at once: sleeping before each accept
@@ -150,12 +155,12 @@ int pacelag_server(int port, int buflen, int padlen, int rate, bool& stop, int i
         } else if (buflen > 0 &&
                    setsockopt(conn, SOL_SOCKET, SO_RCVBUF, &buflen, sizeof buflen) < 0) {
             const char* why = lasterrtext();
-            say("[ERROR] Failed to set receive buffer to %d: %s\n", buflen, why);
+            say(PACELAG_ERROR_PREFIX " Failed to set receive buffer to %d: %s\n", buflen, why);
         } else if (!stopped(stop)) {
             serve(conn, padlen, interval, cadence, idle, count, clock, stop);
         }
         closefd(conn);
-        say("Waiting for connection..\n");
+        say(PACELAG_READY_LINE "\n");
     }
     closefd(fd);
     return 0;

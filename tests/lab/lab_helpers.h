@@ -4,6 +4,8 @@
 // Every wait is bounded; children are killed and reaped on every path.
 #pragma once
 
+#include "rundir.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -279,8 +281,8 @@ inline int processes_with(const std::vector<std::string>& words) {
 // within half a second of then are averaged (they are whole seconds). Rows
 // whose message is read after the end are skipped. Absolute differences in s.
 inline std::vector<double> estimate_vs_age(const std::string& dir, double from) {
-    auto timeline = read_csv(dir + "/timeline.csv");
-    auto events = read_csv(dir + "/events.csv");
+    auto timeline = read_csv(run_path(dir, kTimelineFile));
+    auto events = read_csv(run_path(dir, kEventsFile));
     std::vector<std::pair<double, double>> ages;
     for (size_t i = 1; i < events.size(); ++i) {
         const auto& e = events[i];
@@ -293,8 +295,8 @@ inline std::vector<double> estimate_vs_age(const std::string& dir, double from) 
     const double end = atof(timeline.back()[0].c_str());
     for (size_t i = 1; i < timeline.size(); ++i) {
         const auto& r = timeline[i];
-        if (r.size() != 10 || r[9].empty()) continue;
-        double t = atof(r[0].c_str()), est = atof(r[9].c_str()) / 1000;
+        if (r.size() != kTimelineColumnCount || r[kColEstDelayMs].empty()) continue;
+        double t = atof(r[kColT].c_str()), est = atof(r[kColEstDelayMs].c_str()) / 1000;
         if (t < from || t + est > end - 0.3) continue;
         double sum = 0;
         int n = 0;

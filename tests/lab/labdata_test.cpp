@@ -6,7 +6,9 @@
 #include "lab_helpers.h"
 #include "labtext.h"
 #include "options.h"
+#include "output_lines.h"
 #include "record.h"
+#include "rundir.h"
 #include "run.h"
 
 #include "pacelag/util.h"
@@ -294,12 +296,16 @@ TEST(LabRecord, FilesHoldWhatWasRecorded) {
     }
     auto timeline = read_csv(dir.path() + "/timeline.csv");
     ASSERT_EQ(timeline.size(), 103u);
-    EXPECT_EQ(slurp(dir.path() + "/timeline.csv").substr(0, 117),
-              "t,client_sendq,client_unsent,inflight,link_backlog,server_recvq,cwnd,rtt_ms,"
-              "consumed_bps,est_delay_ms\n0.000,,,,,,,,,\n");
+    std::string header;
+    for (int c = 0; c < kTimelineColumnCount; ++c)
+        header += std::string(c ? "," : "") + timeline_column_name(c);
+    EXPECT_EQ(header, "t,client_sendq,client_unsent,inflight,link_backlog,server_recvq,cwnd,rtt_ms,"
+                      "consumed_bps,est_delay_ms,server_received");
+    EXPECT_EQ(slurp(dir.path() + "/" + kTimelineFile).substr(0, header.size() + 17),
+              header + "\n0.000,,,,,,,,,,\n");
     // (1000 + 680) bytes queued at 420 bytes a second: 4 s.
     EXPECT_EQ(timeline.back(), (std::vector<std::string>{"2.000", "1000", "400", "600", "", "680",
-                                                         "10", "1.234", "420", "4000.0"}));
+                                                         "10", "1.234", "420", "4000.0", "1100"}));
     EXPECT_EQ(timeline[2][8], "") << "no rate before a second of history";
 
     auto events = read_csv(dir.path() + "/events.csv");
@@ -309,31 +315,32 @@ TEST(LabRecord, FilesHoldWhatWasRecorded) {
               (std::vector<std::string>{"1.200", "server", "[WARNING] Receive failure: a, \"b\""}));
 
     auto summary = read_flat_json(slurp(dir.path() + "/summary.json"));
-    const char* order[] = {"server_rate",
-                           "client_rate",
-                           "padlen",
-                           "client_buflen",
-                           "server_buflen",
-                           "link_rate_bps",
-                           "delay_ms",
-                           "seconds",
-                           "emulation",
-                           "pacelag_version",
-                           "kernel",
-                           "duration_s",
-                           "achieved_client_rate",
-                           "achieved_server_rate",
-                           "sent",
-                           "dropped",
-                           "drop_share",
-                           "max_age_s",
-                           "peak_client_sendq",
-                           "peak_client_unsent",
-                           "peak_inflight",
-                           "peak_link_backlog",
-                           "peak_server_recvq",
-                           "max_est_delay_ms",
-                           "final_est_delay_ms"};
+    const char* order[] = {summary_key::format_version,
+                           summary_key::server_rate,
+                           summary_key::client_rate,
+                           summary_key::padlen,
+                           summary_key::client_buflen,
+                           summary_key::server_buflen,
+                           summary_key::link_rate_bps,
+                           summary_key::delay_ms,
+                           summary_key::seconds,
+                           summary_key::emulation,
+                           summary_key::pacelag_version,
+                           summary_key::kernel,
+                           summary_key::duration_s,
+                           summary_key::achieved_client_rate,
+                           summary_key::achieved_server_rate,
+                           summary_key::sent,
+                           summary_key::dropped,
+                           summary_key::drop_share,
+                           summary_key::max_age_s,
+                           summary_key::peak_client_sendq,
+                           summary_key::peak_client_unsent,
+                           summary_key::peak_inflight,
+                           summary_key::peak_link_backlog,
+                           summary_key::peak_server_recvq,
+                           summary_key::max_est_delay_ms,
+                           summary_key::final_est_delay_ms};
     ASSERT_GE(summary.size(), sizeof order / sizeof order[0]);
     for (size_t i = 0; i < sizeof order / sizeof order[0]; ++i)
         EXPECT_EQ(summary[i].first, order[i]);
@@ -344,4 +351,28 @@ TEST(LabRecord, FilesHoldWhatWasRecorded) {
         {"peak_inflight", "600"},  {"peak_link_backlog", "null"},    {"max_est_delay_ms", "4000.0"},
     };
     for (const auto& v : values) EXPECT_EQ(json_value(summary, v.first), v.second) << v.first;
+    EXPECT_EQ(json_value(summary, summary_key::format_version), std::to_string(kRunFormatVersion));
+}
+
+TEST(LabRecord, QueuesBeyondFourGigabytesAddUp) {
+    // Each queue fits its 32-bit counter; their sum does not.
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    Recorder rec;
+    ASSERT_EQ(rec.open(dir.path()), 0);
+    LabSock client, server;
+    client.sendq = 3000000000u;
+    server.recvq = 3000000000u;
+    server.hasinfo = true;
+    server.cookie = 1;
+    for (int i = 0; i <= 100; ++i) {
+        server.bytes_received = 3000000000ull + static_cast<uint64_t>(i) * 42 / 10;
+        rec.sample({i * 0.01, &client, &server, -1});
+    }
+    ASSERT_EQ(rec.finish(LabConfig(), RunFacts()), 0);
+    auto timeline = read_csv(run_path(dir.path(), kTimelineFile));
+    ASSERT_EQ(timeline.size(), 102u);
+    EXPECT_EQ(timeline.back()[kColConsumedBps], "420");
+    // 6e9 bytes at 420 bytes a second.
+    EXPECT_EQ(timeline.back()[kColEstDelayMs], "14285714285.7");
 }

@@ -42,10 +42,11 @@ TEST(LabRun, LinkBottleneck) {
     double consumed = 0;
     int n = 0;
     for (size_t i = 1; i < timeline.size(); ++i) {
-        if (atof(timeline[i][0].c_str()) < 5 || timeline[i][8].empty()) continue;
-        consumed += atof(timeline[i][8].c_str());
+        if (atof(timeline[i][kColT].c_str()) < 5 || timeline[i][kColConsumedBps].empty()) continue;
+        consumed += atof(timeline[i][kColConsumedBps].c_str());
         ++n;
-        EXPECT_FALSE(timeline[i][4].empty()) << "the link's backlog is read at every sample";
+        EXPECT_FALSE(timeline[i][kColLinkBacklog].empty())
+            << "the link's backlog is read at every sample";
     }
     ASSERT_GT(n, 0);
     // The consumed rate is the link's, never assumed: 400 kbit/s less headers.

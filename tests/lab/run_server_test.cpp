@@ -30,11 +30,11 @@ TEST(LabRun, ServerBottleneck) {
     EXPECT_EQ(timeline[0][0], "t");
     double last = -1;
     for (size_t i = 1; i < timeline.size(); ++i) {
-        ASSERT_EQ(timeline[i].size(), 10u) << i;
+        ASSERT_EQ(timeline[i].size(), size_t(kTimelineColumnCount)) << i;
         double t = atof(timeline[i][0].c_str());
         EXPECT_GT(t, last) << i;
         last = t;
-        EXPECT_EQ(timeline[i][4], "") << "no link was shaped";
+        EXPECT_EQ(timeline[i][kColLinkBacklog], "") << "no link was shaped";
     }
     EXPECT_NEAR(last, 20, 0.5);
 
@@ -42,8 +42,8 @@ TEST(LabRun, ServerBottleneck) {
     // end for a full queue.
     auto est_near = [&](double at) {
         for (size_t i = 1; i < timeline.size(); ++i)
-            if (atof(timeline[i][0].c_str()) >= at && !timeline[i][9].empty())
-                return atof(timeline[i][9].c_str());
+            if (atof(timeline[i][kColT].c_str()) >= at && !timeline[i][kColEstDelayMs].empty())
+                return atof(timeline[i][kColEstDelayMs].c_str());
         return -1.0;
     };
     EXPECT_GT(est_near(2), 0);
