@@ -74,6 +74,13 @@ TEST(LabMetrics, ExportsAStalledQueueInBothFormats) {
     }
 
     // A HEAD has the headers alone; other paths and methods are refused.
+    OwnedFd head(connect_loopback(watch.port));
+    const std::string ask = "HEAD /metrics HTTP/1.0\r\n\r\n";
+    ASSERT_EQ(send(head.fd, ask.data(), ask.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(ask.size()));
+    std::string headers = read_until_closed(head.fd, 5000);
+    EXPECT_EQ(headers.compare(0, 12, "HTTP/1.1 200"), 0) << headers;
+    EXPECT_EQ(headers.substr(headers.find("\r\n\r\n") + 4), "");
     EXPECT_EQ(http_get(watch.port, "/").status, 404);
     EXPECT_EQ(http_get(watch.port, "/metrics/../x").status, 404);
     OwnedFd post(connect_loopback(watch.port));
@@ -197,6 +204,12 @@ TEST(LabMetrics, HostileClientsAreBoundedAndScrapesGoOn) {
     long long end = lab_now_ms() + 5000;
     while (open_fds(pid) > fds && lab_now_ms() < end) usleep(50000);
     EXPECT_EQ(open_fds(pid), fds);
+#ifndef __SANITIZE_ADDRESS__
     EXPECT_LT(resident_kib(pid), rss + 1024) << "KiB before: " << rss;
+#else
+    // AddressSanitizer keeps freed memory in quarantine, so resident memory
+    // says nothing here; LeakSanitizer checks the exporter when it exits.
+    (void)rss;
+#endif
 }
 } // namespace
