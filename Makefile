@@ -11,7 +11,9 @@ FUZZ_SECONDS ?= 60
 DESTDIR ?=
 # What `make` and `make demo` build: the programs, not the test programs.
 PROGRAMS ?= pacelag pacelag-lab
-BUILD = JOBS=$(JOBS) scripts/build.sh
+BUILD = env JOBS=$(JOBS) scripts/build.sh
+# One line as each phase of a long target starts and ends, with the time.
+PHASE = scripts/phase.sh
 export VERBOSE
 
 .PHONY: all deps test-deps build demo lab test test-normal test-asan tsan test-fuzz fuzz bench install deb clean format
@@ -39,24 +41,28 @@ test-deps:
 	@scripts/deps.sh test
 
 test-normal: test-deps
-	@$(BUILD) build "-DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)"
-	cd build && ctest -j $(JOBS) --output-on-failure
+	@$(PHASE) "normal build: compile" $(BUILD) build "-DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)"
+	@$(PHASE) "normal build: tests" ctest --test-dir build -j $(JOBS) --output-on-failure
 
 test-asan: test-deps
-	@$(BUILD) build-asan "-DCMAKE_BUILD_TYPE=Debug -DPACELAG_SANITIZE=ON $(CMAKE_FLAGS)"
-	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
+	@$(PHASE) "sanitizer build: compile" \
+	    $(BUILD) build-asan "-DCMAKE_BUILD_TYPE=Debug -DPACELAG_SANITIZE=ON $(CMAKE_FLAGS)"
+	@$(PHASE) "sanitizer build: tests" env ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	    ctest -j $(JOBS) --output-on-failure
+	    ctest --test-dir build-asan -j $(JOBS) --output-on-failure
 
 tsan: test-deps
-	@$(BUILD) build-tsan "-DCMAKE_BUILD_TYPE=Debug -DPACELAG_TSAN=ON $(CMAKE_FLAGS)" threads_test
-	cd build-tsan && ctest --output-on-failure -R '^threads_test$$'
+	@$(PHASE) "thread sanitizer build: compile" \
+	    $(BUILD) build-tsan "-DCMAKE_BUILD_TYPE=Debug -DPACELAG_TSAN=ON $(CMAKE_FLAGS)" threads_test
+	@$(PHASE) "thread sanitizer build: tests" \
+	    ctest --test-dir build-tsan --output-on-failure -R '^threads_test$$'
 
 # Each fuzz target over its seed corpus plus a short bounded run.
 test-fuzz: test-deps
-	JOBS=$(JOBS) scripts/fuzz.sh check
+	@$(PHASE) "fuzzing" env JOBS=$(JOBS) scripts/fuzz.sh check
 
 test: test-normal test-asan tsan test-fuzz
+	@echo "== $$(date +%H:%M:%S) make test: every phase passed"
 
 fuzz:
 	JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz.sh run
@@ -76,6 +82,8 @@ deb:
 	@scripts/deps.sh deb
 	@$(BUILD) build-deb "-DCMAKE_BUILD_TYPE=Release -DPACELAG_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)"
 	cd build-deb && cpack -G DEB
+	@echo "lintian (fails on any error or warning):"
+	lintian --fail-on error,warning build-deb/*.deb
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

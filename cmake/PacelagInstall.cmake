@@ -15,6 +15,15 @@ endif()
 
 install(FILES ${PACELAG_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
 
+# bash completion, one file per program, named after it, where bash-completion
+# looks for it.
+foreach(program pacelag pacelag-lab)
+  if(TARGET ${program})
+    install(FILES ${PROJECT_SOURCE_DIR}/dist/completions/${program}
+      DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions COMPONENT tool)
+  endif()
+endforeach()
+
 install(TARGETS ${PACELAG_UTIL_TARGET} EXPORT pacelagTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT lib NAMELINK_COMPONENT dev

@@ -56,9 +56,44 @@ set(CPACK_COMPONENT_LIB_DESCRIPTION
   "pacelag utility library - shared library
 A procedural C++17 utility library of texts, numbers, addresses, dates and
 files. This package holds the shared library.")
-if(BUILD_SHARED_LIBS)
-  set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
-    "${CPACK_DEBIAN_LIB_PACKAGE_NAME} (= ${PACELAG_DEB_VERSION})")
+
+# What a program built against the development package needs: the C library's
+# and the C++ library's development files, the latter as the package that holds
+# the libstdc++ this compiler links (libstdc++-12-dev on Debian 12).
+set(PACELAG_DEV_DEPENDS "libc6-dev")
+find_program(PACELAG_DPKG_QUERY dpkg-query)
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++.so
+  OUTPUT_VARIABLE libstdcxx OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+set(PACELAG_STDCXX_DEV "")
+if(PACELAG_DPKG_QUERY AND IS_ABSOLUTE "${libstdcxx}")
+  get_filename_component(libstdcxx "${libstdcxx}" ABSOLUTE) # no "..", links kept
+  execute_process(COMMAND ${PACELAG_DPKG_QUERY} -S "${libstdcxx}"
+    OUTPUT_VARIABLE owner OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(owner MATCHES "^(libstdc\\+\\+-[0-9]+-dev)[:,]")
+    set(PACELAG_STDCXX_DEV "${CMAKE_MATCH_1} | ")
+  endif()
 endif()
+string(APPEND PACELAG_DEV_DEPENDS ", ${PACELAG_STDCXX_DEV}libstdc++-dev")
+if(BUILD_SHARED_LIBS)
+  string(PREPEND PACELAG_DEV_DEPENDS
+    "${CPACK_DEBIAN_LIB_PACKAGE_NAME} (= ${PACELAG_DEB_VERSION}), ")
+endif()
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "${PACELAG_DEV_DEPENDS}")
+set(CPACK_DEBIAN_DEV_PACKAGE_SUGGESTS "cmake, pkgconf | pkg-config")
+
+# Debian's documentation files in every package, and the tidying of the staged
+# files (compressed manual pages, no unneeded sections, conffiles).
+include(${PROJECT_SOURCE_DIR}/cmake/PacelagDebianDocs.cmake)
+pacelag_debian_docs(dev ${CPACK_DEBIAN_DEV_PACKAGE_NAME})
+if(TARGET pacelag)
+  pacelag_debian_docs(tool ${CPACK_DEBIAN_TOOL_PACKAGE_NAME})
+endif()
+if(BUILD_SHARED_LIBS)
+  pacelag_debian_docs(lib ${CPACK_DEBIAN_LIB_PACKAGE_NAME})
+endif()
+find_program(PACELAG_GZIP gzip REQUIRED)
+set(CPACK_PACELAG_GZIP ${PACELAG_GZIP})
+set(CPACK_PACELAG_STRIP ${CMAKE_STRIP})
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/PacelagDebTidy.cmake)
 
 include(CPack)

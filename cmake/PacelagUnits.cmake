@@ -30,10 +30,3 @@ install(CODE "
       DESTINATION \"\${PACELAG_DEFAULTS_DIR}\" RENAME \${name})
   endforeach()
 " COMPONENT tool)
-
-# The package installs under /usr, so its defaults files are in /etc, where
-# they are the administrator's: dpkg keeps changes to them on upgrade when
-# the package lists them as conffiles.
-file(WRITE ${PROJECT_BINARY_DIR}/dist/conffiles
-  "/etc/default/pacelag-server\n/etc/default/pacelag-watch\n")
-set(CPACK_DEBIAN_TOOL_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/dist/conffiles)

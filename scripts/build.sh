@@ -47,16 +47,36 @@ grep -E '^CMake Warning|^-- .*not found' "$configlog"
 echo "configured $dir ($(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$dir/CMakeCache.txt"); log: $configlog)"
 
 echo "building ${targets:-everything} in $dir..."
+# The build runs beside a watch that shows, every BUILD_PROGRESS_SECONDS
+# (default 20), how far it got, so that a long build is never silent.
+begin=$(date +%s)
 # shellcheck disable=SC2086
-if ! cmake --build "$dir" -j "$jobs" ${targets:+--target $targets} >"$buildlog" 2>&1; then
+cmake --build "$dir" -j "$jobs" ${targets:+--target $targets} >"$buildlog" 2>&1 &
+build=$!
+trap 'kill "$build" 2>/dev/null; exit 130' INT TERM HUP
+every=${BUILD_PROGRESS_SECONDS:-20}
+next=$((begin + every))
+while kill -0 "$build" 2>/dev/null; do
+    sleep 1
+    now=$(date +%s)
+    [ "$now" -ge "$next" ] || continue
+    next=$((now + every))
+    step=$(grep '^\[ *[0-9]*%\]' "$buildlog" | tail -n 1 | sed 's|CMakeFiles/[^ ]*\.dir/||')
+    echo "  $dir, $((now - begin)) s: ${step:-configuring the build}"
+done
+wait "$build"
+rc=$?
+trap - INT TERM HUP
+if [ "$rc" -ne 0 ]; then
     echo "build failed in $dir:"
     showfailure "$buildlog" 'error:|Error [0-9]|undefined reference|No rule to make'
     exit 1
 fi
 warnings=$(grep -c 'warning:' "$buildlog")
 if [ "$warnings" -gt 0 ]; then
-    grep -A 3 'warning:' "$buildlog" | head -n 60
-    echo "built with $warnings warning(s) (log: $buildlog)"
+    # Every warning with the lines that explain it.
+    grep -A 3 'warning:' "$buildlog"
+    echo "built in $(($(date +%s) - begin)) s with $warnings warning(s) (log: $buildlog)"
 else
-    echo "built (log: $buildlog)"
+    echo "built in $(($(date +%s) - begin)) s (log: $buildlog)"
 fi

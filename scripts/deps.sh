@@ -32,6 +32,7 @@ test)
     need_cmd mandoc mandoc
     need_cmd pkg-config pkg-config
     need_cmd dpkg-shlibdeps dpkg-dev
+    need_cmd lintian lintian
     need_cmd ip iproute2
     need_cmd tc iproute2
     need_file "/usr/share/javascript/chart.js/chart.min.js" libjs-chart.js
@@ -57,6 +58,7 @@ lab)
 deb)
     need_cmd dpkg-shlibdeps dpkg-dev
     need_cmd fakeroot fakeroot
+    need_cmd lintian lintian
     ;;
 esac
 
@@ -66,12 +68,12 @@ missing=$(echo "$missing" | tr ' ' '\n' | awk 'NF && !seen[$0]++' | tr '\n' ' ')
 missing=" ${missing% }"
 
 if [ "$(id -u)" = "0" ] && command -v apt-get >/dev/null 2>&1; then
-    echo "Installing:$missing"
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q >/dev/null
-    # shellcheck disable=SC2086
-    apt-get install -y -q $missing >/dev/null
-    exit 0
+    # apt-get's own chatter is hidden (its errors still show); the phase lines
+    # say that it is still at work.
+    "$(dirname "$0")/phase.sh" "installing$missing" \
+        sh -c "apt-get update -q >/dev/null && apt-get install -y -q $missing >/dev/null"
+    exit $?
 fi
 
 echo "Missing:$missing" >&2

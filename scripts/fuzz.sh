@@ -71,24 +71,29 @@ run_one() {
     return $rc
 }
 
-# FUZZ_PARALLEL targets at a time (default 1: the machine may be shared).
+# FUZZ_PARALLEL targets at a time (default 1: the machine may be shared). Each
+# target's line shows as soon as its batch is done.
 parallel=${FUZZ_PARALLEL:-1}
 rm -f "$build"/out/*/result
+failed=0
+count=0
 # shellcheck disable=SC2086  # one word per target
 set -- $targets
 while [ $# -gt 0 ]; do
-    batch=0
-    while [ $# -gt 0 ] && [ $batch -lt "$parallel" ]; do
+    batch=""
+    size=0
+    while [ $# -gt 0 ] && [ "$size" -lt "$parallel" ]; do
         run_one "$1" &
-        batch=$((batch + 1))
+        batch="$batch $1"
+        size=$((size + 1))
         shift
     done
     wait
+    for t in $batch; do
+        count=$((count + 1))
+        cat "$build/out/$t/result"
+        grep -q FAILED "$build/out/$t/result" && failed=$((failed + 1))
+    done
 done
-
-failed=0
-for t in $targets; do
-    cat "$build/out/$t/result"
-    grep -q FAILED "$build/out/$t/result" && failed=1
-done
-exit $failed
+echo "fuzzing: $count target(s), $failed failed"
+[ "$failed" -eq 0 ]

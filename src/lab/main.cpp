@@ -132,6 +132,10 @@ int main(int argc, char** argv) {
         fputs(kUsage, stdout);
         return 0;
     }
+    if (strcmp(command, "-version") == 0 || strcmp(command, "--version") == 0) {
+        printf("pacelag-lab %s\n", PACELAG_VERSION);
+        return 0;
+    }
     if (strcmp(command, "report") == 0) {
         if (argc != 3 || strblank(argv[2])) return usage_error("report needs one directory");
         if (lab_write_report(argv[2]) != 0) return 1;

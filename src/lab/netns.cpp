@@ -83,6 +83,10 @@ int run_command(const char* const* argv, std::string* output, int timeout_ms) {
         return -1;
     }
     if (pid == 0) {
+        // A group of its own: a Ctrl-C at the terminal (pressed again during
+        // clean-up, say) reaches the lab, which finishes what it started,
+        // and never kills an `ip netns del` half way.
+        setpgid(0, 0);
         int null = open("/dev/null", O_RDONLY);
         if (null >= 0) dup2(null, 0);
         dup2(pipefd[1], 1);

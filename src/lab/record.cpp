@@ -28,8 +28,11 @@ int Recorder::open(const std::string& dir) {
 void Recorder::sample(const LabSample& s) {
     const LabSock* c = s.client;
     const LabSock* v = s.server;
+    // The estimator sees the time as the timeline holds it (whole ms), so
+    // that a recorded timeline replays through it to the very same values.
+    const double t = std::round(s.t * 1000) / 1000;
     if (v != nullptr && v->hasinfo)
-        consumed_.add(s.t, v->cookie, v->bytes_received, v->recvq);
+        consumed_.add(t, v->cookie, v->bytes_received, v->recvq);
     else
         consumed_.lost();
     double bps = 0;
@@ -44,7 +47,7 @@ void Recorder::sample(const LabSample& s) {
     bool haveest = estimate_delay_ms(queued, haverate, bps, est);
 
     TimelineRow row;
-    row.set(kColT, s.t);
+    row.set(kColT, t);
     if (c != nullptr) {
         row.set(kColClientSendq, c->sendq);
         if (c->hasinfo) {

@@ -31,6 +31,7 @@ namespace {
 constexpr double kSampleEvery = 0.010;
 constexpr double kServerStartLimit = 5.0;
 constexpr int kStopGraceMs = 3000;
+constexpr int kPortTries = 5; // fresh ports tried after the first was taken
 
 double mono_seconds() {
     timespec ts;
@@ -49,7 +50,10 @@ struct Experiment {
     ServerStart server_start;
     SockFinder server_sock{true}, client_sock{false};
     double t0 = 0;
+    double server_started = 0; // when the server was last started
     int port = 0;
+    bool port_picked = false; // the lab chose the port, and may choose another
+    int port_tries = 0;
     bool stopping = false;
 
     explicit Experiment(const LabConfig& c) : config(c) {}
@@ -70,6 +74,10 @@ struct Experiment {
 
     void stop_children() {
         if (!stopping && (server.pid > 0 || client.pid > 0)) {
+            // What they printed and the lab has not read yet came before the
+            // stop, and counts as such. Bounded: a program may print on.
+            for (int i = 0; i < 256 && read_output(0); ++i) {
+            }
             // Marks after this row come from the stop itself (a message cut
             // short shows as '.'); the summary leaves them out.
             recorder.event(now(), kSideLab, kStoppingEvent);
@@ -102,13 +110,14 @@ struct Experiment {
         recorder.sample(s);
     }
 
-    // Reads what the programs printed, waiting at most `wait_ms`.
-    void read_output(int wait_ms) {
+    // Reads what the programs printed, waiting at most `wait_ms`; false when
+    // nothing came.
+    bool read_output(int wait_ms) {
         pollfd fds[2];
         int n = 0;
         for (Child* c : {&server, &client})
             if (c->out >= 0) fds[n++] = {c->out, POLLIN, 0};
-        if (poll(fds, static_cast<nfds_t>(n), wait_ms) <= 0) return;
+        if (poll(fds, static_cast<nfds_t>(n), wait_ms) <= 0) return false;
         for (int i = 0; i < n; ++i) {
             if (fds[i].revents == 0) continue;
             Child& c = fds[i].fd == server.out ? server : client;
@@ -121,6 +130,7 @@ struct Experiment {
                 c.out = -1;
             }
         }
+        return true;
     }
 
     // Runs until the time is up, a stop is asked for or a program ends.
@@ -133,19 +143,26 @@ struct Experiment {
             if (lab_stop) return 130;
             const double t = now();
             if (t >= config.seconds) return 0;
+            bool restarted = false;
             for (Child* c : {&server, &client}) {
                 if (c->pid < 0 || !child_ended(*c)) continue;
                 std::string why = std::string("the ") + side_of(*c) + " ended early";
                 // Keep what it printed last: it usually says why.
                 child_stop(*c, 0, [&](const char* d, size_t n) { take(*c, d, n); });
+                if (c == &server && !client_started && server_start.port_taken &&
+                    restart_server()) {
+                    restarted = true;
+                    break;
+                }
                 recorder.event(now(), kSideLab, why);
                 fprintf(stderr, "pacelag-lab: %s\n", why.c_str());
                 return 1;
             }
+            if (restarted) continue;
             if (!client_started && server_start.ready) {
                 if (start_client() != 0) return 1;
                 client_started = true;
-            } else if (!client_started && t > kServerStartLimit) {
+            } else if (!client_started && t - server_started > kServerStartLimit) {
                 fprintf(stderr, "pacelag-lab: the pacelag server did not start listening\n");
                 recorder.event(t, kSideLab, "the server did not start listening");
                 return 1;
@@ -193,6 +210,27 @@ struct Experiment {
         return 0;
     }
 
+    // The server could not bind the port picked for it: another program
+    // took it after the lab found it free. When the lab picked it, the
+    // server starts again on another one. False when it does not.
+    bool restart_server() {
+        if (!port_picked || port_tries >= kPortTries) return false;
+        const int next = free_port();
+        if (next <= 0) return false;
+        server_lines.finish(
+            [&](const std::string& line) { recorder.event(now(), kSideServer, line); });
+        recorder.event(now(), kSideLab,
+                       "port " + std::to_string(port) + " was taken; trying port " +
+                           std::to_string(next));
+        port = next;
+        ++port_tries;
+        server = Child();
+        server_start = ServerStart();
+        server_started = now();
+        return start(server, bed.server_nsfd,
+                     pacelag_args("server", config.server_rate, config.server_buflen)) == 0;
+    }
+
     int start_client() {
         return start(client, bed.client_nsfd,
                      pacelag_args("client", config.client_rate, config.client_buflen));
@@ -238,6 +276,7 @@ int Experiment::run() {
         port = config.port > 0 ? config.port : 5000;
     } else {
         port = config.port > 0 ? config.port : free_port();
+        port_picked = config.port <= 0;
         if (port <= 0) {
             fprintf(stderr, "pacelag-lab: no free port: %s\n", strerror(errno));
             return 1;
@@ -281,6 +320,7 @@ int Experiment::run() {
                  ? loop()
                  : 1;
     facts.interrupted = rc == 130;
+    facts.port = port; // another one when the first was taken
     stop_children();
     facts.duration = now();
     recorder.event(facts.duration, kSideLab, rc == 130 ? kStoppedEarlyEvent : kEndedEvent);

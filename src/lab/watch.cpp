@@ -29,11 +29,30 @@ void wall_clock(char* buf, size_t size) {
     snprintf(buf + n, size - n, ".%03ld", static_cast<long>(tv.tv_usec / 1000));
 }
 
-void sleep_until(const timespec& when) {
-    // An interrupting signal returns early; the caller looks at lab_stop.
-    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr);
-}
 } // namespace
+
+bool watch_sleep_until(const timespec& when) {
+    // A signal cuts a sleep short, but one taken just before the sleep began
+    // would leave it to run its whole length: so sleep in short slices.
+    constexpr long kSliceNs = 50000000;
+    while (!lab_stop) {
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if (now.tv_sec > when.tv_sec || (now.tv_sec == when.tv_sec && now.tv_nsec >= when.tv_nsec))
+            return true;
+        timespec slice = now;
+        slice.tv_nsec += kSliceNs;
+        if (slice.tv_nsec >= 1000000000L) {
+            slice.tv_sec += 1;
+            slice.tv_nsec -= 1000000000L;
+        }
+        if (slice.tv_sec > when.tv_sec ||
+            (slice.tv_sec == when.tv_sec && slice.tv_nsec > when.tv_nsec))
+            slice = when;
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &slice, nullptr);
+    }
+    return false;
+}
 
 int lab_watch(const WatchOptions& o) {
     int fd = diag_open();
@@ -150,7 +169,7 @@ int lab_watch(const WatchOptions& o) {
         next.tv_sec += o.interval_ms / 1000 + next.tv_nsec / 1000000000L;
         next.tv_nsec %= 1000000000L;
         if (now.tv_sec > next.tv_sec + 1) next = now; // far behind: start afresh
-        sleep_until(next);
+        watch_sleep_until(next);
     }
     metrics_watch_stop(metrics);
     close(fd);

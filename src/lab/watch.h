@@ -3,6 +3,7 @@
 // an interval and printed as aligned columns (optionally also as CSV).
 #pragma once
 
+#include <ctime>
 #include <string>
 
 struct WatchOptions {
@@ -17,3 +18,9 @@ struct WatchOptions {
 // diagnostics, the CSV file cannot be written or the metrics address cannot
 // be served.
 int lab_watch(const WatchOptions& options);
+
+// Sleeps until `when` on the monotonic clock or until lab_stop is set,
+// whichever comes first, looking at the flag at least every 50 ms: a stop
+// that lands outside the sleep itself (a signal taken just before it) still
+// ends the wait in time, at any interval. False when stopped.
+bool watch_sleep_until(const timespec& when);

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // pacelag entry: stop handling, command-line options, name resolution and the
 // hand-over to the client or server loop. The exit status tells scripts how the
-// run ended: 0 after a stop, 1 after a failure, 2 for a refused command line.
+// run ended: 0 after a stop (or help and version asked for), 1 after a failure,
+// 2 for a refused command line.
 #include "pacing.h"
 
 #include "pacelag/util.h"
@@ -23,7 +24,7 @@ const char examplehost[] = "server.example.com";
 
 bool stopflag = false;
 
-enum ExitStatus { kStopped = 0, kFailed = 1, kRefused = 2 };
+enum ExitStatus { kStopped = 0, kAnswered = 0, kFailed = 1, kRefused = 2 };
 
 void usage() {
     say("\nUsage: %s (version %s) \n\nOptions:\n", program, version);
@@ -41,6 +42,21 @@ void usage() {
     say("%s -mode server -port 5050 -rate 2 -padlen 400\n", program);
     say("%s -mode client -host %s  -port 5050 -rate 4 -buflen 4096 -padlen 400\n", program,
         examplehost);
+}
+
+enum Request { kRun, kHelp, kVersion };
+
+// Help and version are asked for by these exact words anywhere on the command
+// line; the first one given decides. They are not options of the table, so
+// they never reach the validation.
+Request request(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const char* word = argv[i];
+        if (strcmp(word, "-h") == 0 || strcmp(word, "-help") == 0 || strcmp(word, "--help") == 0)
+            return kHelp;
+        if (strcmp(word, "-version") == 0 || strcmp(word, "--version") == 0) return kVersion;
+    }
+    return kRun;
 }
 
 const char* option(aaContext* args, const char* name) {
@@ -167,6 +183,12 @@ int main(int argc, char** argv) {
     sigaction(SIGHUP, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+
+    switch (request(argc, argv)) {
+    case kHelp: usage(); return kAnswered;
+    case kVersion: say("%s %s\n", program, version); return kAnswered;
+    case kRun: break;
+    }
 
     // Only memory running out makes this fail; nothing has been printed.
     aaContext* args = args2aa(argc, argv);

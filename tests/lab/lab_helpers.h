@@ -34,11 +34,15 @@ inline long long lab_now_ms() {
 
 class LabChild {
   public:
-    explicit LabChild(const std::vector<std::string>& args) {
+    // own_group: the child leads a process group of its own, as a program
+    // started from a shell does, so that signal_group reaches it and
+    // whatever it started in that group, as Ctrl-C at a terminal would.
+    explicit LabChild(const std::vector<std::string>& args, bool own_group = false) {
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0) return;
         pid_ = fork();
         if (pid_ == 0) {
+            if (own_group) setpgid(0, 0);
             dup2(fds[1], 1);
             dup2(fds[1], 2);
             std::vector<char*> argv;
@@ -47,6 +51,7 @@ class LabChild {
             execv(argv[0], argv.data());
             _exit(127);
         }
+        if (pid_ > 0 && own_group) setpgid(pid_, pid_);
         close(fds[1]);
         out_ = fds[0];
         if (pid_ < 0) {
@@ -81,6 +86,11 @@ class LabChild {
     void signal(int sig) {
         if (pid_ > 0 && status_ == kRunning) kill(pid_, sig);
     }
+    void signal_group(int sig) {
+        if (pid_ > 0 && status_ == kRunning) kill(-pid_, sig);
+    }
+    // True once it has ended (reaped); reads what it printed meanwhile.
+    bool ended() { return waitexit(0) != -2; }
     // Exit status; -1 when killed by a signal, -2 when still running after `ms`.
     int waitexit(int ms) {
         long long end = lab_now_ms() + ms;
@@ -246,14 +256,12 @@ inline std::string json_value(const std::vector<std::pair<std::string, std::stri
     return "";
 }
 
-// Namespaces whose name holds `tag`.
+// The lab's namespaces of run `tag` ("plab" and its pid) that exist: the
+// server's (tag + "s") and the client's (tag + "c"), names matched whole.
 inline int namespaces_named(const std::string& tag) {
     int n = 0;
-    if (DIR* d = opendir("/run/netns")) {
-        while (dirent* e = readdir(d))
-            if (strstr(e->d_name, tag.c_str()) != nullptr) ++n;
-        closedir(d);
-    }
+    for (const char* side : {"s", "c"})
+        if (exists("/run/netns/" + tag + side)) ++n;
     return n;
 }
 

@@ -3,12 +3,14 @@
 // sums up, what the report reads from the same lines, and what the estimator
 // makes of recorded timelines, one of them cut from a real link-bottleneck run.
 #include "config.h"
+#include "estimate.h"
 #include "lab_helpers.h"
 #include "record.h"
 #include "report_data.h"
 #include "rundir.h"
 
 #include <climits>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <numeric>
 
@@ -64,4 +66,51 @@ TEST(Recorded, AgesAndMarksAgreeBetweenSummaryAndChart) {
     std::iota(want.begin(), want.end(), 0);
     want.push_back(LLONG_MAX);
     EXPECT_EQ(ages, want);
+}
+
+namespace {
+std::string fixed1(double v) {
+    char text[48];
+    snprintf(text, sizeof text, "%.1f", v);
+    return text;
+}
+} // namespace
+
+// The consumed rate and the estimate, replayed from what a real run recorded
+// (4 s cut from a link-bottleneck and a server-bottleneck run), come out as
+// the run wrote them, once the cut holds the rate's second of history.
+TEST(Recorded, EstimatorReplaysRealRunsExactly) {
+    const struct {
+        const char* cut;
+        size_t rows;
+    } cuts[] = {{"link_cut", 400}, {"server_cut", 400}};
+    for (const auto& c : cuts) {
+        Timeline tl;
+        std::string err;
+        ASSERT_TRUE(read_run_timeline(kData + "/" + c.cut, kRunFormatVersion, tl, err)) << err;
+        ASSERT_EQ(tl.t.size(), c.rows) << c.cut;
+        ConsumedRate consumed;
+        size_t compared = 0, rate_off = 0, est_off = 0;
+        for (size_t i = 0; i < tl.t.size(); ++i) {
+            if (std::isfinite(tl.server_recvq[i]) && std::isfinite(tl.server_received[i]))
+                consumed.add(tl.t[i], 1, static_cast<uint64_t>(tl.server_received[i]),
+                             static_cast<uint32_t>(tl.server_recvq[i]));
+            else
+                consumed.lost();
+            double bps = 0, est = 0;
+            const bool have = consumed.rate(bps);
+            if (tl.t[i] < tl.t[0] + 1.1) continue; // the window is still filling
+            ++compared;
+            ASSERT_EQ(have, std::isfinite(tl.consumed_bps[i])) << c.cut << " at " << tl.t[i];
+            if (!have) continue;
+            rate_off += std::llround(bps) != tl.consumed_bps[i];
+            const double queued = (std::isfinite(tl.client_sendq[i]) ? tl.client_sendq[i] : 0) +
+                                  (std::isfinite(tl.server_recvq[i]) ? tl.server_recvq[i] : 0);
+            ASSERT_TRUE(estimate_delay_ms(static_cast<uint64_t>(queued), have, bps, est));
+            est_off += fixed1(est) != fixed1(tl.est_delay_ms[i]);
+        }
+        EXPECT_GT(compared, 280u) << c.cut;
+        EXPECT_EQ(rate_off, 0u) << c.cut;
+        EXPECT_EQ(est_off, 0u) << c.cut;
+    }
 }

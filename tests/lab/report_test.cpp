@@ -227,6 +227,13 @@ TEST(Report, FailuresSayWhyAndLeaveNoPage) {
         {"no events", "events.csv", true, "", "events.csv: No such file"},
         {"bad header", "timeline.csv", false, "t,sendq\n1,2\n", "no column \"client_sendq\""},
         {"NUL byte", "events.csv", false, std::string("t,side,line\n1,lab,a\0b\n", 22), "NUL byte"},
+        // A summary states its format: a newer one is refused by name, and a
+        // version's own columns are required.
+        {"newer format", "summary.json", false, "{\"format_version\":3}", "newer pacelag-lab"},
+        {"bad format", "summary.json", false, "{\"format_version\":\"2\"}",
+         "format_version is not"},
+        {"format 2 lacks a column", "summary.json", false, "{\"format_version\":2}",
+         "no column \"server_received\""},
     };
     for (const Case& c : cases) {
         std::string dir = write_run(tmp / c.name, Synthetic{5});

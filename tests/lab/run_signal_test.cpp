@@ -3,10 +3,10 @@
 // has; killed outright, it leaves namespaces that the next run removes; a
 // server that cannot listen ends the run before any client starts.
 #include "lab_helpers.h"
+#include "netns.h"
 
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -21,27 +21,63 @@ TEST(LabRun, InterruptHalfWayCleansUp) {
     LabChild lab(args);
     ASSERT_GT(lab.pid(), 0);
     ASSERT_TRUE(lab.waitfor("for 30 s", 10000)) << lab.output();
+    if (geteuid() == 0) {
+        EXPECT_EQ(namespaces_named("plab" + std::to_string(lab.pid())), 2) << "made as root";
+    }
     sleep(3);
     lab.signal(SIGINT);
     const int status = lab.waitexit(15000);
     EXPECT_EQ(status, 130) << lab.output();
     EXPECT_NE(lab.output().find("stopped after"), std::string::npos) << lab.output();
 
-    auto summary = read_flat_json(slurp(out + "/summary.json"));
-    EXPECT_EQ(json_value(summary, "interrupted"), "true");
-    double duration = atof(json_value(summary, "duration_s").c_str());
+    auto summary = read_flat_json(slurp(run_path(out, kSummaryFile)));
+    EXPECT_EQ(json_value(summary, summary_key::interrupted), "true");
+    double duration = atof(json_value(summary, summary_key::duration_s).c_str());
     EXPECT_GT(duration, 2);
     EXPECT_LT(duration, 10);
-    EXPECT_GT(read_csv(out + "/timeline.csv").size(), 100u);
-    auto events = read_csv(out + "/events.csv");
+    EXPECT_GT(read_csv(run_path(out, kTimelineFile)).size(), 100u);
+    auto events = read_csv(run_path(out, kEventsFile));
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back()[2], "stopped early");
 
+    // Namespaces (as root) went with the run; their veth pair with them.
     const std::string tag = "plab" + std::to_string(lab.pid());
     EXPECT_EQ(namespaces_named(tag), 0);
-    EXPECT_EQ(if_nametoindex((tag + "c").c_str()), 0u);
-    EXPECT_EQ(processes_with({"pacelag", "-mode", "-port " + json_value(summary, "port") + " "}),
+    EXPECT_EQ(processes_with(
+                  {"pacelag", "-mode", "-port " + json_value(summary, summary_key::port) + " "}),
               0);
+}
+
+// Ctrl-C pressed again and again reaches the lab and everything in its
+// process group; its clean-up still removes what it made.
+TEST(LabRun, RepeatedInterruptsStillCleanUp) {
+    if (geteuid() != 0) GTEST_SKIP() << "namespaces need root; on loopback nothing is left over";
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    const std::string port = std::to_string(20000 + getpid() % 20000);
+    LabChild lab({PACELAG_LAB_BIN, "run", "-seconds", "30", "-out", dir.path() + "/run", "-pacelag",
+                  PACELAG_BIN, "-port", port},
+                 true);
+    ASSERT_GT(lab.pid(), 0);
+    ASSERT_TRUE(lab.waitfor("for 30 s", 10000)) << lab.output();
+    const std::string tag = "plab" + std::to_string(lab.pid());
+    EXPECT_EQ(namespaces_named(tag), 2);
+    sleep(1);
+    const long long end = lab_now_ms() + 20000;
+    while (!lab.ended() && lab_now_ms() < end) {
+        lab.signal_group(SIGINT);
+        usleep(200);
+    }
+    EXPECT_EQ(lab.waitexit(5000), 130) << lab.output();
+    const int left = namespaces_named(tag);
+    for (const char* side : {"s", "c"}) { // not to leak them into other tests
+        const std::string name = tag + side;
+        const char* argv[] = {"ip", "netns", "del", name.c_str(), nullptr};
+        if (exists("/run/netns/" + name)) run_command(argv, nullptr);
+    }
+    EXPECT_EQ(left, 0) << lab.output();
+    EXPECT_FALSE(exists(testbed_lock_path(tag)));
+    EXPECT_EQ(lab.output().find("cannot remove"), std::string::npos) << lab.output();
 }
 
 TEST(LabRun, RunAfterAKilledOneSucceeds) {
@@ -96,7 +132,7 @@ TEST(LabRun, ServerThatCannotListenEndsTheRun) {
     EXPECT_EQ(lab.waitexit(10000), 1) << lab.output();
     close(holder);
     EXPECT_NE(lab.output().find("the server ended early"), std::string::npos) << lab.output();
-    const std::string events = slurp(out + "/events.csv");
+    const std::string events = slurp(run_path(out, kEventsFile));
     EXPECT_NE(events.find("server,[ERROR] Bind failed to port " + port), std::string::npos);
     EXPECT_EQ(events.find("-mode client"), std::string::npos) << "no client was started";
 }

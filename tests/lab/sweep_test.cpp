@@ -14,14 +14,14 @@ TEST(LabSweep, OneRunPerValue) {
     const int status = lab.waitexit(30000);
     ASSERT_NE(status, -2) << lab.output();
     EXPECT_EQ(status, 0) << lab.output();
-    EXPECT_TRUE(exists(out + "/report.html"));
+    EXPECT_TRUE(exists(run_path(out, kReportFile)));
     for (const char* value : {"100", "300"}) {
         const std::string run = out + "/padlen-" + value;
-        auto summary = read_flat_json(slurp(run + "/summary.json"));
-        EXPECT_EQ(json_value(summary, "padlen"), value) << run;
-        EXPECT_EQ(json_value(summary, "emulation"), "loopback");
-        EXPECT_GT(read_csv(run + "/timeline.csv").size(), 50u) << run;
-        EXPECT_TRUE(exists(run + "/events.csv")) << run;
-        EXPECT_TRUE(exists(run + "/report.html")) << run;
+        auto summary = read_flat_json(slurp(run_path(run, kSummaryFile)));
+        EXPECT_EQ(json_value(summary, summary_key::padlen), value) << run;
+        EXPECT_EQ(json_value(summary, summary_key::emulation), "loopback");
+        EXPECT_GT(read_csv(run_path(run, kTimelineFile)).size(), 50u) << run;
+        EXPECT_TRUE(exists(run_path(run, kEventsFile))) << run;
+        EXPECT_TRUE(exists(run_path(run, kReportFile))) << run;
     }
 }

@@ -4,9 +4,14 @@
 // printed columns equal the CSV of the same samples and what the sampler
 // reads in this process, and Ctrl-C ends it with the peaks.
 #include "lab_helpers.h"
+#include "config.h"
 #include "sampler.h"
+#include "watch.h"
 
 #include <arpa/inet.h>
+#include <atomic>
+#include <memory>
+#include <thread>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -159,4 +164,48 @@ TEST(LabWatch, SaysOnceThatNothingMatchesAndRejectsBadOptions) {
         EXPECT_EQ(lab.waitexit(5000), 2) << lab.output();
         EXPECT_NE(lab.output().find("Usage:"), std::string::npos);
     }
+}
+
+// A stop that lands while no sleep is under way (no signal to cut it short)
+// still ends the wait within a moment, even at an hour's interval.
+TEST(LabWatch, StopEndsAnHourLongWaitAtOnce) {
+    timespec until;
+    clock_gettime(CLOCK_MONOTONIC, &until);
+    until.tv_sec += 3600;
+    struct Shared {
+        std::atomic<bool> done{false};
+        std::atomic<bool> result{true};
+        std::atomic<long long> ended{0};
+    };
+    auto shared = std::make_shared<Shared>();
+    lab_stop = 0;
+    std::thread sleeper([shared, until] {
+        shared->result = watch_sleep_until(until);
+        shared->ended = lab_now_ms();
+        shared->done = true;
+    });
+    usleep(100000);
+    const long long stopped = lab_now_ms();
+    lab_stop = 1;
+    for (int i = 0; i < 200 && !shared->done; ++i) usleep(10000);
+    const bool done = shared->done;
+    if (done)
+        sleeper.join();
+    else
+        sleeper.detach(); // still asleep: it ends with the test program
+    EXPECT_TRUE(done) << "still asleep 2 s after the stop";
+    if (done) {
+        EXPECT_FALSE(shared->result);
+        EXPECT_LT(shared->ended - stopped, 300) << "ms after the stop";
+    }
+    lab_stop = 0;
+
+    // The same through the program: Ctrl-C ends an hour-long interval.
+    LabChild watch({PACELAG_LAB_BIN, "watch", "-port", "9", "-interval", "3600000"});
+    ASSERT_TRUE(watch.waitfor("waiting", 5000)) << watch.output();
+    usleep(100000);
+    const long long sent = lab_now_ms();
+    watch.signal(SIGINT);
+    EXPECT_EQ(watch.waitexit(5000), 0) << watch.output();
+    EXPECT_LT(lab_now_ms() - sent, 1000);
 }

@@ -2,9 +2,10 @@
 # SPDX-License-Identifier: MIT
 # The Debian packages of this build, made by CPack as `make deb` makes them:
 # each lists the files it should hold and no others' files, carries its
-# version, architecture and found dependencies, and the tool package,
-# extracted into a temporary root, gives a stripped pacelag that runs; as root
-# it also installs with dpkg -i and is removed again.
+# version, architecture, dependencies, copyright file and a changelog that
+# names its version, and lintian finds no error or warning in it; the tool
+# package, extracted into a temporary root, gives a stripped pacelag that runs;
+# as root it also installs with dpkg -i and is removed again.
 # Usage: deb_test.sh <source dir> <build dir> <cpack>
 set -u
 srcdir=$1 builddir=$2 cpack=$3
@@ -57,7 +58,12 @@ if [ -d "$srcdir/dist" ]; then
     done
 fi
 for page in "$srcdir"/man/*.1; do
-    [ -e "$page" ] && has "$tmp/tool" "./usr/share/man/man1/$(basename "$page")"
+    [ -e "$page" ] && has "$tmp/tool" "./usr/share/man/man1/$(basename "$page").gz"
+done
+grep -q '^\./usr/share/man/.*[0-9]$' "$tmp/tool" && fail "pacelag holds uncompressed manual pages"
+for program in pacelag pacelag-lab; do
+    [ -e "$srcdir/dist/completions/$program" ] &&
+        has "$tmp/tool" "./usr/share/bash-completion/completions/$program"
 done
 grep -q '^\./usr/include/\|\.a$' "$tmp/tool" && fail "the tool package holds development files"
 
@@ -75,6 +81,19 @@ grep -q '^\./usr/bin/' "$tmp/dev" && fail "the development package holds program
 
 for deb in "$tooldeb" "$devdeb"; do
     name=$(basename "$deb")
+    package=$(dpkg-deb -f "$deb" Package)
+    listing=$tmp/tool
+    [ "$deb" = "$devdeb" ] && listing=$tmp/dev
+    has "$listing" "./usr/share/doc/$package/copyright"
+    has "$listing" "./usr/share/doc/$package/changelog\.Debian\.gz"
+    # The changelog parses, and its newest entry is this package's version.
+    dpkg-deb --fsys-tarfile "$deb" |
+        tar -xOf - "./usr/share/doc/$package/changelog.Debian.gz" 2>/dev/null |
+        gzip -dc >"$tmp/changelog" 2>/dev/null
+    [ "$(dpkg-parsechangelog -l "$tmp/changelog" -S Version 2>&1)" = 1.0.0-1 ] ||
+        fail "$name: changelog does not start at 1.0.0-1: $(head -n 3 "$tmp/changelog")"
+    [ "$(dpkg-parsechangelog -l "$tmp/changelog" -S Source 2>&1)" = "$package" ] ||
+        fail "$name: changelog names another package"
     [ "$(dpkg-deb -f "$deb" Version)" = 1.0.0-1 ] || fail "$name: version"
     [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] || fail "$name: architecture"
     [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "$name: no maintainer"
@@ -87,6 +106,35 @@ case "$depends" in
 *libc6*) dpkg-checkbuilddeps -d "$depends" /dev/null || fail "pacelag: unmet dependencies" ;;
 *) fail "pacelag: dependencies not found ($depends)" ;;
 esac
+# The development package names what a program built with it needs.
+depends=$(dpkg-deb -f "$devdeb" Depends)
+case "$depends" in
+*libc6-dev*libstdc++*) dpkg-checkbuilddeps -d "$depends" /dev/null ||
+    fail "libpacelag-util-dev: unmet dependencies" ;;
+*) fail "libpacelag-util-dev: dependencies missing ($depends)" ;;
+esac
+
+# lintian, at its default level, finds no error and no warning, and with
+# --pedantic -I none of the tags the hardened, tidied build must not show.
+# A build configured for a prefix other than /usr has no multiarch library
+# folder, so the pkg-config file's cross-compilation warning is then expected;
+# `make deb` configures for /usr and gets it checked too.
+if command -v lintian >/dev/null 2>&1; then
+    suppress=""
+    grep -q '^\./usr/lib/pkgconfig/' "$tmp/dev" &&
+        suppress="--suppress-tags pkg-config-unavailable-for-cross-compilation"
+    # shellcheck disable=SC2086
+    if ! lintian --fail-on none --pedantic -I $suppress "$tooldeb" "$devdeb" >"$tmp/lintian" 2>&1; then
+        cat "$tmp/lintian"
+        fail "lintian did not run"
+    fi
+    grep '^[EW]: ' "$tmp/lintian" && fail "lintian reports errors or warnings"
+    grep -E '^I: .* (hardening-[a-z-]+|binary-has-unneeded-section|static-library-has-unneeded-sections|unstripped-[a-z-]+) ' \
+        "$tmp/lintian" && fail "lintian: not hardened or not tidied"
+    echo "lintian: $(grep -c '^[IP]: ' "$tmp/lintian") info or pedantic tag(s)"
+else
+    echo "note: lintian is not installed (scripts/deps.sh deb installs it); not run"
+fi
 
 dpkg-deb -x "$tooldeb" "$tmp/root"
 out=$(timeout 10 "$tmp/root/usr/bin/pacelag" 2>&1)

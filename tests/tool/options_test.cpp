@@ -78,6 +78,40 @@ TEST(Options, RefusedCommandLinesPrintOneMessageAndTheUsage) {
     }
 }
 
+// Help and version are answered on standard output with status 0 wherever
+// the word stands, also beside options that would be refused; the first of
+// them decides. Words that only look like them stay unknown options.
+TEST(Options, HelpAndVersionAreAnsweredWithStatusZero) {
+    const std::string version = "pacelag 1.0.0\n";
+    const std::string refused = std::string(usage);
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+        int status;
+    };
+    const Case cases[] = {
+        {{"-h"}, usage, 0},
+        {{"-help"}, usage, 0},
+        {{"--help"}, usage, 0},
+        {{"-version"}, version, 0},
+        {{"--version"}, version, 0},
+        {{"-mode", "server", "-rate", "0", "--help"}, usage, 0},
+        {{"-speed", "3", "-version", "-h"}, version, 0},
+        {{"-mode", "client", "-host", "--help", "-rate", "10"}, usage, 0},
+        {{"-H"}, "parameter 'H' unrecognized\n" + refused, 2},
+        {{"-helpme"}, "parameter 'helpme' unrecognized\n" + refused, 2},
+        {{"---help"}, "parameter '--help' unrecognized\n" + refused, 2},
+        {{"-v"}, "parameter 'v' unrecognized\n" + refused, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        int status = -3;
+        std::string out = runtool(c.args, status);
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(out, c.out);
+    }
+}
+
 // A name that cannot resolve is a refused command line that names the
 // resolver's own reason, as the C library words it for the same lookup. A
 // label longer than 63 bytes is refused by the resolver itself, so the test
