@@ -102,7 +102,6 @@ void PortMetrics::update(double t, const std::vector<LabSock>& socks) {
     struct Sum {
         uint64_t connections = 0, sendq = 0, unsent = 0, recvq = 0;
     } sums[2];
-    std::unordered_map<uint64_t, Conn> seen[2];
     for (const LabSock& sock : socks) {
         const int side = sock.lport == port_ ? kSideLocal : kSideRemote;
         if (side == kSideRemote && sock.rport != port_) continue;
@@ -129,11 +128,17 @@ void PortMetrics::update(double t, const std::vector<LabSock>& socks) {
         // Requests wait in the receive queues where the port is local, in the
         // send queues where it is remote; each empties at its own rate.
         if (!fresh) s.moved += side == kSideLocal ? read : acked;
-        seen[side][sock.cookie] = c;
+        c.seen = t;
+        s.live[sock.cookie] = c;
     }
     for (int i = 0; i < 2; ++i) {
         Side& s = sides_[i];
-        s.live.swap(seen[i]);
+        for (auto it = s.live.begin(); it != s.live.end();) {
+            if (t - it->second.seen > kRemember)
+                it = s.live.erase(it);
+            else
+                ++it;
+        }
         s.rate.add(t, 1, s.moved, 0);
         double bps = 0;
         bool haverate = s.rate.rate(bps);

@@ -31,9 +31,9 @@ class PortMetrics {
     PortMetrics(const PortMetrics&) = delete;
     PortMetrics& operator=(const PortMetrics&) = delete;
 
-    // One sample of every connection on the port, taken at `t` seconds on a
-    // monotonic clock. Connections missing from it have ended; what they
-    // counted stays in the counters.
+    // One sample of the connections on the port, taken at `t` seconds on a
+    // monotonic clock. What connections that end have counted stays in the
+    // counters.
     void update(double t, const std::vector<LabSock>& socks);
     // Seconds on the same clock of the newest sample; negative before any.
     double sampled_at() const { return sampled_at_; }
@@ -43,7 +43,13 @@ class PortMetrics {
   private:
     struct Conn {
         uint64_t received = 0, acked = 0, consumed = 0, retrans = 0;
+        double seen = 0; // when a sample last held it
     };
+    // How long a connection missing from the samples is remembered. A sample
+    // may lack a live connection (one the watch loop has not queried for
+    // yet, beside a scrape's own query); remembering it keeps its bytes from
+    // being counted twice when it shows again.
+    static constexpr double kRemember = 10.0;
     struct Side {
         std::unordered_map<uint64_t, Conn> live; // by socket cookie
         uint64_t moved = 0; // bytes that left the queue the wait is measured on

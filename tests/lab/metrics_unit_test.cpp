@@ -240,4 +240,16 @@ TEST(PortMetrics, SidesSumsCountersAcrossReconnectsAndTheWait) {
     m.update(3.5, {});
     EXPECT_EQ(m.sampled_at(), 4.0);
 }
+// A sample that lacks a live connection (the watch loop's lookups know only
+// the connections of its last query; a scrape's own query may have seen a
+// newer one) must not make its bytes count twice when it shows again.
+TEST(PortMetrics, AConnectionMissingFromOneSampleCountsOnce) {
+    PortMetrics m(5000);
+    const std::string series = "pacelag_received_bytes_total{port=\"5000\",side=\"local\"}";
+    m.update(0.0, {sock(7, 5000, 40007, 0, 0, 1000, 0, 0)});
+    m.update(0.5, {});
+    EXPECT_EQ(value(m.render(false), "pacelag_connections{port=\"5000\",side=\"local\"}"), 0);
+    m.update(1.0, {sock(7, 5000, 40007, 0, 0, 1500, 0, 0)});
+    EXPECT_EQ(value(m.render(false), series), 1500);
+}
 } // namespace
