@@ -135,7 +135,15 @@ TEST(LabMetrics, HostileClientsAreBoundedAndScrapesGoOn) {
     ASSERT_GT(watch.port, 0) << watch.child.output();
     const pid_t pid = watch.child.pid();
     ASSERT_EQ(http_get(watch.port, "/metrics").status, 200);
-    const int fds = open_fds(pid);
+    // The scrape's own connection may still be open on the server side for
+    // a moment: the baseline is a count that holds still.
+    int fds = open_fds(pid);
+    for (int i = 0; i < 20; ++i) {
+        usleep(100000);
+        int now = open_fds(pid);
+        if (now == fds) break;
+        fds = now;
+    }
     const long rss = resident_kib(pid);
     auto good_scrape = [&] {
         long long t0 = lab_now_ms();
@@ -203,7 +211,7 @@ TEST(LabMetrics, HostileClientsAreBoundedAndScrapesGoOn) {
     // The server let go of everything.
     long long end = lab_now_ms() + 5000;
     while (open_fds(pid) > fds && lab_now_ms() < end) usleep(50000);
-    EXPECT_EQ(open_fds(pid), fds);
+    EXPECT_LE(open_fds(pid), fds);
 #ifndef __SANITIZE_ADDRESS__
     EXPECT_LT(resident_kib(pid), rss + 1024) << "KiB before: " << rss;
 #else
