@@ -67,6 +67,8 @@ test: test-normal test-asan tsan test-fuzz
 fuzz:
 	JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz.sh run
 
+# BENCH, BENCH_SECONDS and BENCH_BUSY choose and shorten the runs (scripts/bench.sh).
+export BENCH BENCH_SECONDS BENCH_BUSY
 bench:
 	@scripts/deps.sh bench
 	@$(BUILD) build-bench "-DCMAKE_BUILD_TYPE=Release -DPACELAG_TESTS=OFF -DPACELAG_BENCH=ON $(CMAKE_FLAGS)"

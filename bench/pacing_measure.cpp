@@ -4,61 +4,27 @@
 // receive queue full, and what CPU share that costs. A plain loop of relative
 // sleeps, the obvious way to pace, runs first as the baseline.
 //
-//   pacing_measure [seconds per run, default 5]
-#include <arpa/inet.h>
-#include <cerrno>
+//   pacing_measure [seconds per run, default 5] [rates..., default 10 to 100000]
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <string>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <string>
+#include <vector>
 
-#include "measure.h"
+#include "pacelag_sides.h"
 
 namespace {
 const int kRates[] = {10, 100, 1000, 10000, 100000};
-const int kPadlen = 200;
-const int kMsglen = kPadlen + 10;
-const double kWarmup = 0.5; // seconds left out at the start of each run
-
-void row(const char* side, int rate, double achieved, double cpu) {
-    printf("| %-8s | %9d | %11.1f | %6.3f | %7.3f |\n", side, rate, achieved, achieved / rate, cpu);
-    fflush(stdout);
+// One run as it goes, on standard error, so that a long sitting shows progress.
+void progress(const char* side, int rate, const Measured& m) {
+    fprintf(stderr, "  %s at %d/s: %.1f/s, ratio %.3f at %.3f CPU\n", side, rate, m.achieved,
+            m.achieved / rate, m.cpu);
 }
 
-// Achieved rate from a counter sampled as it grows: the slope between the
-// first step of the counter after the warm-up and its last step, so that slow
-// rates are not blurred by samples taken between two messages.
-struct Slope {
-    double t0 = -1, t1 = -1;
-    long long n0 = 0, n1 = 0, last = -1;
-    void sample(double t, long long n, double start) {
-        if (t - start < kWarmup) {
-            last = n;
-            return;
-        }
-        if (n == last) return;
-        last = n;
-        if (t0 < 0) {
-            t0 = t;
-            n0 = n;
-        }
-        t1 = t;
-        n1 = n;
-    }
-    double rate() const { return t1 > t0 ? static_cast<double>(n1 - n0) / (t1 - t0) : 0; }
-};
-
 // Relative sleeps of one interval, timed in this thread.
-void baseline(int rate, double duration) {
+Measured baseline(int rate, double duration) {
     const long interval = 1000000000L / rate;
     rusage before, after;
     getrusage(RUSAGE_THREAD, &before);
@@ -75,182 +41,45 @@ void baseline(int rate, double duration) {
     getrusage(RUSAGE_THREAD, &after);
     double cpu = seconds(after.ru_utime) - seconds(before.ru_utime) + seconds(after.ru_stime) -
                  seconds(before.ru_stime);
-    row("sleep", rate, slope.rate(), cpu / wall);
-}
-
-pid_t spawn(const std::string& mode, int port, int rate) {
-    std::string portarg = std::to_string(port), ratearg = std::to_string(rate),
-                padarg = std::to_string(kPadlen);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int devnull = open("/dev/null", O_RDWR);
-        dup2(devnull, 0);
-        dup2(devnull, 1);
-        if (mode == "client")
-            execl(PACELAG_BIN, "pacelag", "-mode", "client", "-host", "127.0.0.1", "-port",
-                  portarg.c_str(), "-rate", ratearg.c_str(), "-padlen", padarg.c_str(),
-                  static_cast<char*>(nullptr));
-        else
-            execl(PACELAG_BIN, "pacelag", "-mode", "server", "-port", portarg.c_str(), "-rate",
-                  ratearg.c_str(), "-padlen", padarg.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    return pid;
-}
-
-// Stops the child and returns its CPU seconds per second of its life.
-double finish(pid_t pid, double started) {
-    kill(pid, SIGTERM);
-    int status = 0;
-    rusage usage;
-    memset(&usage, 0, sizeof usage);
-    for (int i = 0; i < 300; ++i) { // up to 3 s, then force it
-        if (wait4(pid, &status, WNOHANG, &usage) == pid) {
-            return (seconds(usage.ru_utime) + seconds(usage.ru_stime)) / (now() - started);
-        }
-        usleep(10000);
-    }
-    kill(pid, SIGKILL);
-    wait4(pid, &status, 0, &usage);
-    fprintf(stderr, "pacelag did not stop within 3 s of SIGTERM\n");
-    return -1;
-}
-
-int loopback(int port, sockaddr_in& addr) {
-    memset(&addr, 0, sizeof addr);
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return socket(AF_INET, SOCK_STREAM, 0);
-}
-
-// The peers below take in what has arrived, then nap for a millisecond: they
-// keep up with 100000 messages per second (about 21 KB per nap, far below the
-// socket buffers) without a wake-up per message competing with pacelag for
-// the two cores.
-void nap() {
-    usleep(1000);
-}
-
-// Takes in everything queued on a non-blocking socket; false once the peer
-// has gone.
-bool drain(int fd, long long& bytes) {
-    static char buffer[1 << 18];
-    for (;;) {
-        ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-        if (n > 0) {
-            bytes += n;
-            continue;
-        }
-        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-    }
-}
-
-// The client side against a reader that takes everything.
-void measureclient(int rate, double duration) {
-    sockaddr_in addr;
-    int listener = loopback(0, addr);
-    socklen_t len = sizeof addr;
-    if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(listener, 4) != 0 ||
-        getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        perror("listen");
-        close(listener);
-        return;
-    }
-    double started = now();
-    pid_t pid = spawn("client", ntohs(addr.sin_port), rate);
-    pollfd p = {listener, POLLIN, 0};
-    int conn = poll(&p, 1, 5000) == 1 ? accept(listener, nullptr, nullptr) : -1;
-    close(listener);
-    Slope slope;
-    if (conn >= 0) {
-        fcntl(conn, F_SETFL, O_NONBLOCK);
-        long long bytes = 0;
-        double start = now();
-        while (now() - start < duration + kWarmup) {
-            if (!drain(conn, bytes)) break;
-            slope.sample(now(), bytes / kMsglen, start);
-            nap();
-        }
-    }
-    double cpu = finish(pid, started);
-    if (conn >= 0) close(conn);
-    row("client", rate, slope.rate(), cpu);
-}
-
-// The server side fed by a writer that keeps its queue full; every echo
-// stands for one message read.
-void measureserver(int rate, double duration) {
-    sockaddr_in addr;
-    int probe = loopback(0, addr);
-    socklen_t len = sizeof addr;
-    bind(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &len);
-    int port = ntohs(addr.sin_port);
-    close(probe);
-
-    double started = now();
-    pid_t pid = spawn("server", port, rate);
-    int conn = -1;
-    for (int i = 0; i < 100 && conn < 0; ++i) { // until it listens, up to 5 s
-        usleep(50000);
-        conn = loopback(port, addr);
-        if (connect(conn, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-            close(conn);
-            conn = -1;
-        }
-    }
-    Slope slope;
-    if (conn >= 0) {
-        fcntl(conn, F_SETFL, O_NONBLOCK);
-        // Identical messages back to back, so the stream can be continued
-        // from any offset with the same pattern.
-        static char pattern[kMsglen * 256 + kMsglen];
-        int stamp = snprintf(pattern, kMsglen, "%lld", static_cast<long long>(time(nullptr)));
-        for (int m = 0; m < 257; ++m) {
-            memcpy(pattern + m * kMsglen, pattern, static_cast<size_t>(stamp));
-            memset(pattern + m * kMsglen + stamp, '#', static_cast<size_t>(kMsglen - stamp));
-        }
-        long long written = 0, echoed = 0;
-        double start = -1;
-        double begun = now();
-        while (now() - begun < duration + kWarmup + 1) {
-            for (;;) { // fill the send queue
-                long long offset = written % kMsglen;
-                ssize_t n = send(conn, pattern + offset, sizeof pattern - kMsglen,
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
-                if (n <= 0) break;
-                written += n;
-            }
-            if (!drain(conn, echoed)) break;
-            if (echoed > 0) {
-                if (start < 0) start = now(); // served from here on
-                slope.sample(now(), echoed / (kMsglen / 2), start);
-                if (now() - start >= duration + kWarmup) break;
-            }
-            nap();
-        }
-    }
-    double cpu = finish(pid, started);
-    if (conn >= 0) close(conn);
-    row("server", rate, slope.rate(), cpu);
+    return {slope.rate(), cpu / wall};
 }
 } // namespace
 
 int main(int argc, char** argv) {
     double duration = argc > 1 ? atof(argv[1]) : 5;
     if (duration <= 0) duration = 5;
+    std::vector<int> rates;
+    for (int i = 2; i < argc; ++i)
+        if (atoi(argv[i]) > 0) rates.push_back(atoi(argv[i]));
+    if (rates.empty()) rates.assign(std::begin(kRates), std::end(kRates));
     signal(SIGPIPE, SIG_IGN);
     printf("pacelag pacing on loopback: %.0f s per run after %.1f s warm-up, padding %d bytes\n",
-           duration, kWarmup, kPadlen);
+           duration, kWarmup, kPacelagPadlen);
     printf("sleep = a loop of relative nanosleep(interval) in this process (the baseline)\n");
-    printf("load average before: %s\n", loadavg().c_str());
-    printf("\n| side     | requested |    achieved |  ratio | CPU s/s |\n");
-    printf("|----------|-----------|-------------|--------|---------|\n");
-    for (int rate : kRates) baseline(rate, duration < 2 ? duration : 2);
-    for (int rate : kRates) measureclient(rate, duration);
-    for (int rate : kRates) measureserver(rate, duration);
-    printf("\nload average after: %s\n", loadavg().c_str());
+    const std::string before = loadshort();
+    std::vector<Measured> sleeps, clients, servers;
+    for (int rate : rates) {
+        sleeps.push_back(baseline(rate, duration < 2 ? duration : 2));
+        progress("sleep", rate, sleeps.back());
+    }
+    for (int rate : rates) {
+        clients.push_back(measureclient(rate, duration));
+        progress("client", rate, clients.back());
+    }
+    for (int rate : rates) {
+        servers.push_back(measureserver(rate, duration));
+        progress("server", rate, servers.back());
+    }
+    // The table as the README shows it.
+    printf("\nload average %s before, %s after\n\n", before.c_str(), loadshort().c_str());
+    printf("| rate   | client ratio | server ratio | CPU (client / server) | plain sleep loop |\n");
+    printf("|--------|--------------|--------------|-----------------------|------------------|\n");
+    for (size_t i = 0; i < rates.size(); ++i) {
+        char cpu[64];
+        snprintf(cpu, sizeof cpu, "%.1f %% / %.1f %%", clients[i].cpu * 100, servers[i].cpu * 100);
+        printf("| %-6d | %-12.3f | %-12.3f | %-21s | %-16.3f |\n", rates[i],
+               clients[i].achieved / rates[i], servers[i].achieved / rates[i], cpu,
+               sleeps[i].achieved / rates[i]);
+    }
     return 0;
 }

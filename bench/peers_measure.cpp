@@ -1,10 +1,16 @@
 // SPDX-License-Identifier: MIT
-// Runs the paced modes of two peer tools from Debian's packages on loopback,
-// in the same table layout as pacing_measure so that the rows line up:
-// sockperf's under-load mode over TCP (--mps) and irtt over UDP (-i), the
-// latter with its default timer and with its busy-wait timer. For each: the
-// achieved rate over the requested one, and CPU seconds per second of the
-// sending process. A peer that is not installed is skipped with one line.
+// pacelag beside the paced modes of two peer tools from Debian's packages, on
+// loopback and in one sitting: pacelag's client and server (as pacing_measure
+// measures them), sockperf's under-load mode over TCP (--mps) and irtt over
+// UDP (-i), the latter with its default timer and with its busy-wait timer.
+// For each: the achieved rate over the requested one, and CPU seconds per
+// second of the pacing process. A peer that is not installed is skipped with
+// one line.
+//
+// Everything runs twice: on the machine as it is, and again while busy loops
+// (BENCH_BUSY of them, default one per processor; 0 skips this) compete for
+// the processors at ordinary priority. Each condition prints one markdown
+// table with the load average seen before and after it.
 //
 //   peers_measure [seconds per run, default 5] [rates..., default 1000 10000 100000]
 #include <cerrno>
@@ -24,15 +30,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "measure.h"
+#include "pacelag_sides.h"
 
 namespace {
-const int kMsglen = 210; // pacelag's default message: 10 digits and 200 bytes of padding
-
-void row(const char* side, int rate, double achieved, double cpu) {
-    printf("| %-9s | %9d | %11.1f | %6.3f | %7.3f |\n", side, rate, achieved, achieved / rate, cpu);
-    fflush(stdout);
-}
+const int kMsglen = kPacelagMsglen; // 10 digits and 200 bytes of padding
 
 // The full path of an executable on PATH, or "".
 std::string findtool(const char* name) {
@@ -154,13 +155,13 @@ bool tcpready(int port) {
 
 // sockperf under load over TCP: its own count of sent messages over its own
 // run time, which leaves out its warm-up.
-void sockperf(const std::string& tool, int rate, int duration) {
+Measured sockperf(const std::string& tool, int rate, int duration) {
     const std::string port = std::to_string(freeport(SOCK_STREAM));
     pid_t server = spawn({tool, "server", "--tcp", "-i", "127.0.0.1", "-p", port}, -1);
     if (!tcpready(std::stoi(port))) {
         fprintf(stderr, "sockperf server did not start\n");
         stop(server);
-        return;
+        return {};
     }
     Result r = runclient({tool, "under-load", "--tcp", "-i", "127.0.0.1", "-p", port, "--mps",
                           std::to_string(rate), "-t", std::to_string(duration), "-m",
@@ -175,14 +176,14 @@ void sockperf(const std::string& tool, int rate, int duration) {
                &runtime, &sent) != 2 ||
         runtime <= 0) {
         fprintf(stderr, "sockperf: no result at %d/s\n", rate);
-        return;
+        return {};
     }
-    row("sockperf", rate, static_cast<double>(sent) / runtime, r.cpu);
+    return {static_cast<double>(sent) / runtime, r.cpu};
 }
 
 // irtt over UDP: packets sent over the requested duration, which is the time
 // irtt spends sending.
-void irtt(const std::string& tool, int rate, int duration, bool busy) {
+Measured irtt(const std::string& tool, int rate, int duration, bool busy) {
     const std::string port = std::to_string(freeport(SOCK_DGRAM));
     // -i 0: no minimum interval, or the server would refuse fast clients.
     pid_t server = spawn({tool, "server", "-b", "127.0.0.1:" + port, "-i", "0"}, -1);
@@ -200,9 +201,65 @@ void irtt(const std::string& tool, int rate, int duration, bool busy) {
     const char* line = strstr(r.output.c_str(), "packets sent/received:");
     if (!r.ok || !line || sscanf(line, "packets sent/received: %lld/%lld", &sent, &received) != 2) {
         fprintf(stderr, "irtt: no result at %d/s\n", rate);
-        return;
+        return {};
     }
-    row(busy ? "irtt busy" : "irtt", rate, static_cast<double>(sent) / duration, r.cpu);
+    return {static_cast<double>(sent) / duration, r.cpu};
+}
+
+// The rows of a table: pacelag's two sides and each peer that is installed.
+struct Tool {
+    const char* name;
+    Measured (*run)(const std::string& path, int rate, int duration);
+    std::string path;
+};
+
+Measured pacelagclient(const std::string&, int rate, int duration) {
+    return measureclient(rate, duration);
+}
+Measured pacelagserver(const std::string&, int rate, int duration) {
+    return measureserver(rate, duration);
+}
+Measured sockperfrun(const std::string& path, int rate, int duration) {
+    return sockperf(path, rate, duration);
+}
+Measured irttdefault(const std::string& path, int rate, int duration) {
+    return irtt(path, rate, duration, false);
+}
+Measured irttbusy(const std::string& path, int rate, int duration) {
+    return irtt(path, rate, duration, true);
+}
+
+// Runs every tool at every rate, the rates interleaved so that a change of
+// load during the sitting touches all tools alike, and prints the table.
+void condition(const char* title, const std::vector<Tool>& tools, const std::vector<int>& rates,
+               int duration) {
+    const std::string before = loadshort();
+    std::vector<std::vector<Measured>> cells(tools.size(), std::vector<Measured>(rates.size()));
+    for (size_t r = 0; r < rates.size(); ++r)
+        for (size_t t = 0; t < tools.size(); ++t) {
+            Measured m = tools[t].run(tools[t].path, rates[r], duration);
+            cells[t][r] = m;
+            fprintf(stderr, "  %s, %s at %d/s: %.3f at %.3f CPU\n", title, tools[t].name, rates[r],
+                    m.achieved / rates[r], m.cpu);
+        }
+    printf("\n**%s** (load average %s before, %s after)\n\n| tool |", title, before.c_str(),
+           loadshort().c_str());
+    for (int rate : rates) printf(" %d/s ratio | CPU |", rate);
+    printf("\n|---|");
+    for (size_t r = 0; r < rates.size(); ++r) printf("---|---|");
+    printf("\n");
+    for (size_t t = 0; t < tools.size(); ++t) {
+        printf("| %s |", tools[t].name);
+        for (size_t r = 0; r < rates.size(); ++r) {
+            const Measured& m = cells[t][r];
+            if (m.achieved <= 0)
+                printf(" - | - |");
+            else
+                printf(" %.3f | %.3f |", m.achieved / rates[r], m.cpu);
+        }
+        printf("\n");
+    }
+    fflush(stdout);
 }
 } // namespace
 
@@ -213,27 +270,33 @@ int main(int argc, char** argv) {
     for (int i = 2; i < argc; ++i)
         if (atoi(argv[i]) > 0) rates.push_back(atoi(argv[i]));
     if (rates.empty()) rates = {1000, 10000, 100000};
+    const long processors = sysconf(_SC_NPROCESSORS_ONLN);
+    const int busy = envnumber("BENCH_BUSY", static_cast<int>(processors));
     signal(SIGPIPE, SIG_IGN);
 
+    std::vector<Tool> tools = {{"pacelag client (TCP)", pacelagclient, ""},
+                               {"pacelag server (TCP)", pacelagserver, ""}};
     const std::string sockperftool = findtool("sockperf"), irtttool = findtool("irtt");
-    printf("peer tools on loopback: %d s per run, %d-byte messages, %ld processors\n", duration,
-           kMsglen, sysconf(_SC_NPROCESSORS_ONLN));
-    printf("sockperf = under-load over TCP (--mps); irtt = UDP (-i), default and busy timer\n");
+    printf("pacelag and its peers on loopback: %d s per run, %d-byte messages, %ld processors\n",
+           duration, kMsglen, processors);
+    printf("ratio = achieved / requested rate; CPU = CPU seconds per second of the pacing "
+           "process\n");
     if (sockperftool.empty())
         printf("sockperf: not installed, skipped (scripts/deps.sh bench installs it)\n");
-    if (irtttool.empty())
+    else
+        tools.push_back({"sockperf under-load, TCP", sockperfrun, sockperftool});
+    if (irtttool.empty()) {
         printf("irtt: not installed, skipped (scripts/deps.sh bench installs it)\n");
-    if (sockperftool.empty() && irtttool.empty()) return 0;
-    printf("load average before: %s\n", loadavg().c_str());
-    printf("\n| side      | requested |    achieved |  ratio | CPU s/s |\n");
-    printf("|-----------|-----------|-------------|--------|---------|\n");
-    for (int rate : rates) {
-        if (!sockperftool.empty()) sockperf(sockperftool, rate, duration);
-        if (!irtttool.empty()) {
-            irtt(irtttool, rate, duration, false);
-            irtt(irtttool, rate, duration, true);
-        }
+    } else {
+        tools.push_back({"irtt, default timer, UDP", irttdefault, irtttool});
+        tools.push_back({"irtt, busy timer, UDP", irttbusy, irtttool});
     }
-    printf("\nload average after: %s\n", loadavg().c_str());
+
+    condition("No added load", tools, rates, duration);
+    if (busy > 0) {
+        BusyLoops loops(busy);
+        const std::string title = std::to_string(loops.count()) + " busy loops competing";
+        condition(title.c_str(), tools, rates, duration);
+    }
     return 0;
 }

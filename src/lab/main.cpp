@@ -3,6 +3,7 @@
 // with the real pacelag binaries, sweeps one parameter, and draws reports.
 #include "options.h"
 #include "report.h"
+#include "report_page.h"
 #include "rundir.h"
 #include "run.h"
 #include "watch.h"
@@ -112,6 +113,13 @@ int sweep(LabConfig base, const std::string& vary, const std::vector<std::string
     for (size_t i = 0; i < dirs.size(); ++i) {
         v.push_back(done[i].c_str());
         d.push_back(dirs[i].c_str());
+    }
+    // As for one run: the measurements stand without the drawing.
+    if (access(chartjs_path(), F_OK) != 0 && errno == ENOENT) {
+        printf("pacelag-lab: no sweep report drawn: %s is missing; install Debian's "
+               "libjs-chart.js; each run's data are in %s/\n",
+               chartjs_path(), outdir.c_str());
+        return rc;
     }
     if (lab_write_sweep_report(outdir.c_str(), vary.c_str(), static_cast<int>(dirs.size()),
                                v.data(), d.data()) != 0) {

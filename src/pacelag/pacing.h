@@ -32,9 +32,15 @@ inline void compute_pacing(int rate, int64_t& interval, int& cadence) {
 
 // Both loops pace their steps by a schedule of slots on a monotonic clock:
 // each slot is the previous one plus one interval, so the time a step takes
-// does not slow the rate down. Lost time is not caught up in a burst: when a
-// pass ends later than its next slot by more than max(interval, 100 us), the
-// schedule restarts from the current time.
+// does not slow the rate down. A pass that wakes late serves the slots that
+// have passed at once, one step per slot, so a preemption costs no messages.
+// That catch-up is bounded. A stall, where no pass ran for longer than
+// max(interval, kPaceCatchUp) (a stop with SIGSTOP, a suspended machine),
+// restarts the schedule from the current time once the slot due is that far
+// in the past: the slots of the stall are lost rather than sent in one long
+// burst. A side that keeps running but falls behind, because a busy machine
+// gives it less processor time than its rate takes for a while, keeps its
+// schedule and makes the lag up when it can, up to kPaceDriftLimit of it.
 //
 // The clock is an interface so that the schedule can be tested without real
 // time; the tool uses MonotonicClock (pacing.cpp).
@@ -48,39 +54,78 @@ struct PaceClock {
 struct Pacer {
     int64_t interval = 0;
     int64_t next = 0;    // the next slot on the clock
-    int64_t latency = 0; // how late a sleep typically wakes; that stretch is polled
+    int64_t latency = 0; // how late a sleep typically wakes
+    int64_t bound = 0;   // how far the due slot may lie in the past after a stall
+    int64_t last = 0;    // when the previous pass asked for its slot
+    int64_t lead = 0;    // the stretch before a slot that is polled rather than slept
+    int64_t gap = 0;     // least time from one wake-up to the next sleep's deadline
+    int64_t woke = 0;    // when the last sleep ended
 };
 
-constexpr int64_t kPaceCatchUp = 100000; // ns of lost time that may be made up
+// Lag that a stall may leave and still be made up in a burst: the slots of the
+// last 100 ms, so the burst after a stall is at most rate / 10 + 1 messages.
+constexpr int64_t kPaceCatchUp = 100000000;
+// Lag that passes without a stall may pile up and still be made up. Measured
+// on a 2-core machine with other work on it, a side at 100000/s fell more than
+// 100 ms behind in steps of under 45 ms between passes; past a second the
+// rate is out of reach of the machine and the schedule starts afresh.
+constexpr int64_t kPaceDriftLimit = 1000000000;
+// A wake-up costs more than a step: about 15-20 us of CPU on a virtual
+// machine, against 2-3 us for a send. Below this interval the waits sleep at
+// most once per period and serve every slot that has come due in one batch;
+// single steps then move by up to the period, far below the whole seconds the
+// tool prints and the sampling of pacelag-lab.
+constexpr int64_t kPaceWakePeriod = 500000;
+// Polling the last stretch before a slot puts each step on its slot to a
+// microsecond, which nothing printed can show; it is only worth it while it
+// costs at most this share of the interval (1 / kPacePollShare).
+constexpr int64_t kPacePollShare = 10;
 
-// First slot one interval from now.
+// First slot one interval from now. Batching, or sleeping right up to the
+// slot where polling would cost more than its share, makes the wake-up come
+// about one latency after its deadline; the batch's gap allows for that.
 inline void pacer_start(Pacer& pacer, int64_t interval, int64_t latency, int64_t now) {
     pacer.interval = interval;
     pacer.latency = latency;
     pacer.next = now + interval;
+    pacer.bound = interval > kPaceCatchUp ? interval : kPaceCatchUp;
+    pacer.last = now;
+    const bool batches = interval < kPaceWakePeriod;
+    pacer.lead = !batches && latency * kPacePollShare <= interval ? latency : 0;
+    pacer.gap = batches && latency < kPaceWakePeriod ? kPaceWakePeriod - latency : 0;
+    pacer.woke = now;
 }
 
 // The slot for the coming step; the schedule moves on by one interval.
 inline int64_t pacer_slot(Pacer& pacer, int64_t now) {
-    int64_t limit = pacer.interval > kPaceCatchUp ? pacer.interval : kPaceCatchUp;
-    if (now - pacer.next > limit) pacer.next = now; // a stall: start afresh
+    const int64_t lag = now - pacer.next, idle = now - pacer.last;
+    const int64_t drift = pacer.bound > kPaceDriftLimit ? pacer.bound : kPaceDriftLimit;
+    if ((lag > pacer.bound && idle > pacer.bound) || lag > drift) pacer.next = now; // start afresh
+    pacer.last = now;
     int64_t slot = pacer.next;
     pacer.next = slot + pacer.interval;
     return slot;
 }
 
-// Waits for the next slot: sleeps until the wake-up latency before it, so the
-// wake-up lands near the slot, and polls the clock for the rest. A sleep that
-// wakes late costs that slot's precision only; the slot after it is still one
-// interval on. Returns false as soon as the stop flag is seen.
+// Waits for the next slot and returns true once it has come; a slot already
+// past returns at once (catch-up, and the rest of a batch). The wait sleeps
+// until `lead` before the slot, or no sooner than `gap` after the last
+// wake-up, and polls the clock for the rest. Returns false as soon as the
+// stop flag is seen, also in the middle of a catch-up burst or a batch.
 inline bool pacer_wait(Pacer& pacer, PaceClock& clock, const bool& stop) {
-    const int64_t slot = pacer_slot(pacer, clock.now());
-    for (;;) {
+    if (stopped(stop)) return false;
+    int64_t now = clock.now();
+    const int64_t slot = pacer_slot(pacer, now);
+    while (now < slot) {
+        int64_t wake = slot - pacer.lead;
+        if (wake < pacer.woke + pacer.gap) wake = pacer.woke + pacer.gap;
+        const bool sleeps = wake > now;
+        if (sleeps) clock.sleepuntil(wake);
         if (stopped(stop)) return false;
-        int64_t now = clock.now();
-        if (now >= slot) return true;
-        if (slot - now > pacer.latency) clock.sleepuntil(slot - pacer.latency);
+        now = clock.now();
+        if (sleeps) pacer.woke = now;
     }
+    return true;
 }
 
 // How late a short sleep on this clock typically wakes: the median of a few

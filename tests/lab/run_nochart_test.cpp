@@ -28,6 +28,15 @@ TEST(LabRun, WithoutChartLibraryKeepsTheDataAndSucceeds) {
     EXPECT_NE(said.substr(start, end - start).find("pacelag-lab report " + out), std::string::npos)
         << said;
 
+    // A sweep's measurements stand without the drawing too.
+    setenv("PACELAG_LAB_CHARTJS", (dir.path() + "/no-chart.min.js").c_str(), 1);
+    LabChild sweep({PACELAG_LAB_BIN, "sweep", "-vary", "padlen", "-values", "100,200", "-loopback",
+                    "-seconds", "1", "-out", dir.path() + "/sweep", "-pacelag", PACELAG_BIN});
+    unsetenv("PACELAG_LAB_CHARTJS");
+    EXPECT_EQ(sweep.waitexit(30000), 0) << sweep.output();
+    EXPECT_TRUE(exists(run_path(dir.path() + "/sweep/padlen-200", kSummaryFile)));
+    EXPECT_NE(sweep.output().find("no sweep report drawn"), std::string::npos) << sweep.output();
+
     if (access(kChartJsPath, R_OK) != 0) GTEST_SKIP() << "no libjs-chart.js to draw it now";
     LabChild report({PACELAG_LAB_BIN, "report", out});
     EXPECT_EQ(report.waitexit(30000), 0) << report.output();

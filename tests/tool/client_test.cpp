@@ -199,4 +199,24 @@ TEST(Client, StopsPromptlyAtTheHighestRate) {
     link.stop(2000);
     marks(link.client.output());
 }
+
+// A client stopped for longer than the catch-up bound (a SIGSTOP, a suspended
+// machine) goes on at its rate when it continues: the slots of the stop are
+// lost, not sent in one burst, and the messages stay whole.
+TEST(Client, AfterALongStopGoesOnWithoutABurst) {
+    Link link(500, 0);
+    ASSERT_GE(link.conn.fd, 0);
+    std::string wire = readsome(link.conn.fd, SIZE_MAX, 1000, 300);
+    EXPECT_GT(wire.size(), 0u);
+    link.client.signal(SIGSTOP);
+    wire += readsome(link.conn.fd, SIZE_MAX, 100, 300); // what was on its way
+    sleepms(2000);                                      // 1000 slots at 500/s
+    link.client.signal(SIGCONT);
+    const std::string after = readsome(link.conn.fd, SIZE_MAX, 1000, 200);
+    // 200 ms at 500/s is 100 messages, a burst at most 51 more; the 1000
+    // slots of the stop would come at once.
+    EXPECT_LT(after.size() / 10, 500u);
+    wire += after + link.stop();
+    link.expectwhole(wire, true);
+}
 } // namespace
