@@ -4,6 +4,7 @@
 # missing with apt-get when running as root on Debian/Ubuntu; otherwise says
 # exactly what to install.
 # Usage: scripts/deps.sh [test|bench|fuzz|lab|deb]   (no argument: building the tool)
+# Every target builds the programs, so every target needs what they link.
 set -e
 
 missing=""
@@ -18,6 +19,10 @@ need_file() {
 need_cmd g++ g++
 need_cmd cmake cmake
 need_cmd make make
+# pacelag-lab watch -metrics: the Prometheus client library and the HTTP server.
+need_file "/usr/include/prometheus/registry.h" prometheus-cpp-dev
+need_file "/usr/include/microhttpd.h" libmicrohttpd-dev
+need_cmd pkg-config pkg-config
 
 case "$1" in
 test)
@@ -36,6 +41,9 @@ test)
     need_file /usr/sbin/sshd openssh-server
     need_cmd ssh openssh-client
     need_cmd faketime faketime
+    # A real Prometheus server and promtool scrape watch -metrics.
+    need_cmd prometheus prometheus
+    need_cmd promtool prometheus
     ;;
 bench)
     need_file "/usr/include/benchmark/benchmark.h /usr/local/include/benchmark/benchmark.h" libbenchmark-dev

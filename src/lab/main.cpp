@@ -25,7 +25,8 @@
 namespace {
 const char kUsage[] =
     "Usage:\n"
-    "  pacelag-lab watch [-port N] [-interval MS] [-csv FILE] [-json]\n"
+    "  pacelag-lab watch [-port N] [-interval MS] [-csv FILE] [-json] [-metrics ADDRESS:PORT]\n"
+    "                    [-quiet]\n"
     "  pacelag-lab run [-client-rate N] [-server-rate N] [-padlen N] [-buflen N]\n"
     "                  [-client-buflen N] [-server-buflen N] [-link-rate RATE] [-delay MS]\n"
     "                  [-seconds N] [-out DIR] [-port N] [-loopback] [-pacelag PATH]\n"

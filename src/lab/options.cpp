@@ -3,6 +3,7 @@
 #include "options.h"
 
 #include "labtext.h"
+#include "listen_address.h"
 #include "pacelag/util.h"
 
 #include <cstring>
@@ -162,6 +163,17 @@ bool read_watch_options(aaContext* args, WatchOptions& o, std::string& error) {
                 return false;
             }
             o.csv = value;
+        } else if (is(key, "metrics")) {
+            sockaddr_storage addr;
+            socklen_t len = 0;
+            if (!parse_listen_address(value, addr, len, error)) return false;
+            o.metrics = value;
+        } else if (is(key, "quiet")) {
+            if (!strblank(value) && !istrueword(value) && !isfalseword(value)) {
+                error = std::string("-quiet takes no value, not '") + value + "'";
+                return false;
+            }
+            o.quiet = strblank(value) || istrueword(value);
         } else {
             error = std::string("unknown option -") + key;
             return false;

@@ -4,6 +4,7 @@
 
 #include "labtext.h"
 #include "config.h"
+#include "metrics_watch.h"
 #include "sampler.h"
 #include "stream.h"
 
@@ -80,7 +81,16 @@ int lab_watch(const WatchOptions& o) {
         }
         fputs(kCsvHeader, csv);
     }
-    if (!o.json)
+    MetricsWatch* metrics = nullptr;
+    if (!o.metrics.empty()) {
+        metrics = metrics_watch_start(o.port, o.interval_ms, o.metrics);
+        if (metrics == nullptr) {
+            if (csv != nullptr) fclose(csv);
+            close(fd);
+            return 1;
+        }
+    }
+    if (!o.json && !o.quiet)
         printf(kHeader, "time", "local -> remote", "state", "sendq", "unsent", "recvq", "sndbuf",
                "rcvbuf", "cwnd", "rtt_ms", "retrans");
     fflush(stdout);
@@ -118,8 +128,10 @@ int lab_watch(const WatchOptions& o) {
                     socks.push_back(s);
             }
         }
+        metrics_watch_feed(metrics, metrics_watch_now(), socks);
         if (socks.empty() && !waiting_said) {
-            say(o.json, "no connection on port " + std::to_string(o.port) + " yet; waiting");
+            if (o.json || !o.quiet)
+                say(o.json, "no connection on port " + std::to_string(o.port) + " yet; waiting");
             waiting_said = true;
         } else if (!socks.empty()) {
             waiting_said = false;
@@ -134,7 +146,7 @@ int lab_watch(const WatchOptions& o) {
             labsock_endpoint(s, true, local, sizeof local);
             labsock_endpoint(s, false, remote, sizeof remote);
             snprintf(pair, sizeof pair, "%s -> %s", local, remote);
-            if (!o.json)
+            if (!o.json && !o.quiet)
                 printf("%-12s %-47s %-11s %8u %8u %8u %8u %8u %5u %9.3f %7u\n", when, pair,
                        tcpstate_name(s.state), s.sendq, s.unsent, s.recvq, s.sndbuf, s.rcvbuf,
                        s.cwnd, s.rtt_us / 1000.0, s.retrans);
@@ -170,6 +182,7 @@ int lab_watch(const WatchOptions& o) {
         if (now.tv_sec > next.tv_sec + 1) next = now; // far behind: start afresh
         watch_sleep_until(next);
     }
+    metrics_watch_stop(metrics);
     close(fd);
     if (csv != nullptr && fclose(csv) != 0 && rc == 0) {
         fprintf(stderr, "pacelag-lab: cannot write '%s': %s\n", o.csv.c_str(), strerror(errno));

@@ -10,12 +10,15 @@
 struct WatchOptions {
     int port = 5000;
     int interval_ms = 1000;
-    std::string csv;   // empty: no CSV
-    bool json = false; // the JSON stream on stdout instead of columns
+    std::string csv;     // empty: no CSV
+    bool json = false;   // the JSON stream on stdout instead of columns
+    std::string metrics; // ADDRESS:PORT to serve /metrics on; empty: none
+    bool quiet = false;  // no line per connection and sample
 };
 
 // Runs until lab_stop is set; 0 then, 1 when the kernel refuses the
-// diagnostics or the CSV file cannot be written.
+// diagnostics, the CSV file cannot be written or the metrics address cannot
+// be served.
 int lab_watch(const WatchOptions& options);
 
 // Sleeps until `when` on the monotonic clock or until lab_stop is set,

@@ -34,7 +34,9 @@ void usage() {
         "  -rate   tx or rx rate in requests per second (modes: client|server)\n"
         "  -padlen padding bytes must match between client and server (modes: client|server) "
         "(Default: 200)\n"
-        "  -buflen size of send/receive buffer (modes: client|server) (Default: OS defined)\n");
+        "  -buflen size of send/receive buffer (modes: client|server) (Default: OS defined)\n"
+        "  -idle   seconds a silent client may hold the server (modes: server) (Default: no "
+        "limit)\n");
     say("\nExamples:\n");
     say("%s -mode client -host %s -port 5050 -rate 4 -padlen 400\n", program, examplehost);
     say("%s -mode server -port 5050 -rate 2 -padlen 400\n", program);
@@ -87,7 +89,7 @@ bool numericoption(aaContext* args, const char* name, int fallback, int low, int
 }
 
 bool knownoption(const char* key) {
-    static const char* const known[] = {"mode", "host", "port", "rate", "buflen", "padlen"};
+    static const char* const known[] = {"mode", "host", "port", "rate", "buflen", "padlen", "idle"};
     for (const char* name : known)
         if (strcasecmp(key, name) == 0) return true;
     return false;
@@ -133,7 +135,7 @@ ExitStatus run(aaContext* args, addrinfo*& resolved) {
         say("-rate required in requests per second\n");
         return kRefused;
     }
-    int rate = 0, port = 0, buflen = 0, padlen = 0;
+    int rate = 0, port = 0, buflen = 0, padlen = 0, idle = 0;
     if (!numericoption(args, "rate", 0, 1, 100000,
                        "-rate invalid, must be between '1' per second and '100000' per second",
                        rate) ||
@@ -142,11 +144,13 @@ ExitStatus run(aaContext* args, addrinfo*& resolved) {
         !numericoption(args, "buflen", 0, 1, 100000000,
                        "-buflen invalid, must be between '1' and '100000000'", buflen) ||
         !numericoption(args, "padlen", 200, 0, 4000,
-                       "-padlen invalid, must be between '0' and '4000'", padlen))
+                       "-padlen invalid, must be between '0' and '4000'", padlen) ||
+        !numericoption(args, "idle", 0, 1, 86400, "-idle invalid, must be between '1' and '86400'",
+                       idle))
         return kRefused;
 
     if (!client)
-        return pacelag_server(port, buflen, padlen, rate, stopflag) == 0 ? kStopped : kFailed;
+        return pacelag_server(port, buflen, padlen, rate, stopflag, idle) == 0 ? kStopped : kFailed;
     char porttext[12];
     int2str(porttext, port);
     addrinfo hints;

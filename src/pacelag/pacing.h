@@ -163,10 +163,11 @@ struct MonotonicClock : PaceClock {
 
 // Both loops return 0 after a stop (also one that cut short the client's
 // connect) and -1 after a failure; they only return
-// once `stop` is set or something failed. padlen is 0..4000.
+// once `stop` is set or something failed. padlen is 0..4000. The server drops
+// a client that sends nothing for `idle` seconds; 0 keeps it for ever.
 int pacelag_client(const addrinfo* entry, const char* host, int port, int buflen, int padlen,
                    int rate, bool& stop);
-int pacelag_server(int port, int buflen, int padlen, int rate, bool& stop);
+int pacelag_server(int port, int buflen, int padlen, int rate, bool& stop, int idle = 0);
 
 // printf followed by a flush: every line and mark must be visible when it
 // happens, also when standard output is a pipe or a file.

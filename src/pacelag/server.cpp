@@ -30,15 +30,21 @@ long long messageage(long long stamp) {
     return age;
 }
 
-// Serves one accepted connection until the peer goes, a message is faulty or
-// the stop flag is set. `count` is the message counter that outlives it.
-void serve(int conn, int padlen, int64_t interval, int cadence, uint32_t& count,
+// Serves one accepted connection until the peer goes, a message is faulty,
+// the client stays silent for `idle` seconds (0: no limit) or the stop flag is
+// set. `count` is the message counter that outlives it.
+void serve(int conn, int padlen, int64_t interval, int cadence, int idle, uint32_t& count,
            MonotonicClock& clock, bool& stop) {
     const int64_t backoff = interval / 2;
+    const int64_t idlelimit = static_cast<int64_t>(idle) * 1000000000;
     const int msglen = padlen + 10;
     char buffer[4096];
     Pacer pacer;
     pacer_start(pacer, interval, clock.latency, clock.now());
+    // Silence is only measured when a read finds the queue empty, and counted
+    // from the last read that returned bytes: a byte cannot have arrived later
+    // than that read, so a client is never dropped early.
+    int64_t lastbyte = clock.now();
     for (;;) {
         if (!pacer_wait(pacer, clock, stop)) return;
 
@@ -51,9 +57,14 @@ void serve(int conn, int padlen, int64_t interval, int cadence, uint32_t& count,
             }
             if (n > 0) {
                 got += static_cast<int>(n);
+                if (idlelimit > 0) lastbyte = clock.now();
             } else {
                 int err = lasterror();
                 if (err == EAGAIN || err == EWOULDBLOCK) {
+                    if (idlelimit > 0 && clock.now() - lastbyte >= idlelimit) {
+                        say("[WARNING] No data for %d seconds, closing the connection\n", idle);
+                        return;
+                    }
                     sleepns(backoff);
                 } else if (err != EINTR) {
                     say("[WARNING] Receive failure: %s\n", errtext(err));
@@ -87,7 +98,7 @@ void serve(int conn, int padlen, int64_t interval, int cadence, uint32_t& count,
 }
 } // namespace
 
-int pacelag_server(int port, int buflen, int padlen, int rate, bool& stop) {
+int pacelag_server(int port, int buflen, int padlen, int rate, bool& stop, int idle) {
     UTIL_CHECK(padlen >= 0 && padlen <= 4000);
 
     int64_t interval = 0;
@@ -146,7 +157,7 @@ int pacelag_server(int port, int buflen, int padlen, int rate, bool& stop) {
             const char* why = lasterrtext();
             say(PACELAG_ERROR_PREFIX " Failed to set receive buffer to %d: %s\n", buflen, why);
         } else if (!stopped(stop)) {
-            serve(conn, padlen, interval, cadence, count, clock, stop);
+            serve(conn, padlen, interval, cadence, idle, count, clock, stop);
         }
         closefd(conn);
         say(PACELAG_READY_LINE "\n");

@@ -45,6 +45,18 @@ dpkg-deb -c "$devdeb" | awk '{ print $6 }' >"$tmp/dev"
 
 has "$tmp/tool" ./usr/bin/pacelag
 [ -d "$srcdir/src/lab" ] && has "$tmp/tool" ./usr/bin/pacelag-lab
+# The systemd units where Debian keeps those of /usr packages, and their
+# defaults files, which dpkg must keep as the administrator's.
+if [ -d "$srcdir/dist" ]; then
+    has "$tmp/tool" ./lib/systemd/system/pacelag-server.service
+    has "$tmp/tool" ./lib/systemd/system/pacelag-watch@.service
+    has "$tmp/tool" ./etc/default/pacelag-server
+    has "$tmp/tool" ./etc/default/pacelag-watch
+    dpkg-deb --ctrl-tarfile "$tooldeb" | tar -xOf - ./conffiles >"$tmp/conffiles" 2>/dev/null
+    for f in /etc/default/pacelag-server /etc/default/pacelag-watch; do
+        grep -qx "$f" "$tmp/conffiles" || fail "$f is not a conffile"
+    done
+fi
 for page in "$srcdir"/man/*.1; do
     [ -e "$page" ] && has "$tmp/tool" "./usr/share/man/man1/$(basename "$page").gz"
 done
@@ -135,14 +147,16 @@ readelf -S "$tmp/root/usr/bin/pacelag" | grep -q '\.debug_info' && fail "pacelag
 # As root, the tool package installs with dpkg -i and is removed again on
 # every path, unless a pacelag package was installed before the test.
 if [ "$(id -u)" = 0 ] && ! dpkg -s pacelag >/dev/null 2>&1; then
-    trap 'dpkg -r pacelag >/dev/null 2>&1; rm -rf "$tmp"' EXIT
+    # Purged, not only removed: a removal keeps the conffiles in /etc.
+    trap 'dpkg -P pacelag >/dev/null 2>&1; rm -rf "$tmp"' EXIT
     if dpkg -i "$tooldeb" >"$tmp/dpkg.log" 2>&1; then
         case "$(timeout 10 /usr/bin/pacelag 2>&1)" in
         *"Usage: pacelag (version 1.0.0) "*) ;;
         *) fail "the pacelag installed by dpkg -i does not print its usage" ;;
         esac
-        dpkg -r pacelag >"$tmp/dpkg.log" 2>&1 || fail "dpkg -r pacelag"
-        [ -e /usr/bin/pacelag ] && fail "dpkg -r left /usr/bin/pacelag"
+        dpkg -P pacelag >"$tmp/dpkg.log" 2>&1 || fail "dpkg -P pacelag"
+        [ -e /usr/bin/pacelag ] && fail "dpkg -P left /usr/bin/pacelag"
+        [ -e /etc/default/pacelag-server ] && fail "dpkg -P left /etc/default/pacelag-server"
     else
         cat "$tmp/dpkg.log"
         fail "dpkg -i $(basename "$tooldeb")"

@@ -17,6 +17,7 @@ const char usage[] =
     "  -padlen padding bytes must match between client and server (modes: client|server) "
     "(Default: 200)\n"
     "  -buflen size of send/receive buffer (modes: client|server) (Default: OS defined)\n"
+    "  -idle   seconds a silent client may hold the server (modes: server) (Default: no limit)\n"
     "\nExamples:\n"
     "pacelag -mode client -host server.example.com -port 5050 -rate 4 -padlen 400\n"
     "pacelag -mode server -port 5050 -rate 2 -padlen 400\n"
@@ -27,6 +28,7 @@ const char rateinvalid[] =
 const char portinvalid[] = "-port invalid, must be between '1' and '65535'\n";
 const char bufinvalid[] = "-buflen invalid, must be between '1' and '100000000'\n";
 const char padinvalid[] = "-padlen invalid, must be between '0' and '4000'\n";
+const char idleinvalid[] = "-idle invalid, must be between '1' and '86400'\n";
 const char modemissing[] = "-mode required, must be 'client' or 'server'\n";
 
 TEST(Options, RefusedCommandLinesPrintOneMessageAndTheUsage) {
@@ -59,6 +61,9 @@ TEST(Options, RefusedCommandLinesPrintOneMessageAndTheUsage) {
         {{"-mode", "server", "-rate", "10", "-buflen", "0"}, bufinvalid},
         {{"-mode", "server", "-rate", "10", "-buflen", "100000001"}, bufinvalid},
         {{"-mode", "server", "-rate", "10", "-padlen", "4001"}, padinvalid},
+        {{"-mode", "server", "-rate", "10", "-idle", "0"}, idleinvalid},
+        {{"-mode", "server", "-rate", "10", "-idle", "86401"}, idleinvalid},
+        {{"-mode", "server", "-rate", "10", "-idle", "soon"}, idleinvalid},
         {{"-Speed", "3", "-mode", "server", "-x", "-rate", "10"},
          "parameter 'Speed' unrecognized\nparameter 'x' unrecognized\n"},
         // A negative number is an option word of its own.
@@ -144,6 +149,8 @@ TEST(Options, AcceptedCommandLinesRunTheServer) {
          port},
         {{"-mode", "server", "-rate", "10 per second", "-port", "1", "-port", p}, port},
         {{"-mode", "server", "-rate", "10", "-port", "-buflen", "", "-padlen"}, 5000},
+        {{"-mode", "server", "-rate", "10", "-port", p, "-idle", "86400"}, port},
+        {{"-mode", "server", "-rate", "10", "-port", p, "-idle", ""}, port},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));

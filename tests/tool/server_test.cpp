@@ -4,6 +4,7 @@
 #include "tool_helpers.h"
 
 #include <csignal>
+#include <chrono>
 #include <ctime>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -14,9 +15,17 @@ namespace {
 struct Server {
     int port = freeport();
     Tool tool;
-    Server(int rate, int padlen)
-        : tool({"-mode", "server", "-port", std::to_string(port), "-rate", std::to_string(rate),
-                "-padlen", std::to_string(padlen)}) {}
+    Server(int rate, int padlen, const std::vector<std::string>& more = {})
+        : tool(args(port, rate, padlen, more)) {}
+    static std::vector<std::string> args(int port, int rate, int padlen,
+                                         const std::vector<std::string>& more) {
+        std::vector<std::string> all = {"-mode",   "server",
+                                        "-port",   std::to_string(port),
+                                        "-rate",   std::to_string(rate),
+                                        "-padlen", std::to_string(padlen)};
+        all.insert(all.end(), more.begin(), more.end());
+        return all;
+    }
     bool ready() { return tool.waitfor("Waiting for connection..\n"); }
     // A connection once the server is listening; -1 on failure.
     int connect(const char* address = "127.0.0.1") {
@@ -203,6 +212,62 @@ TEST(Server, StopsOnSignals) {
             }
         }
     }
+}
+
+// With an idle limit a client that goes silent, before its first byte or in
+// the middle of a message, is dropped once the limit has passed, and the
+// client waiting behind it is served. A client that sends now and then within
+// the limit keeps its connection, and without the limit a silent client holds
+// the server as before.
+TEST(Server, IdleLimitDropsASilentClientAndServesTheNext) {
+    const std::string dropped = "[WARNING] No data for 1 seconds, closing the connection\n"
+                                "Waiting for connection..\nAccepted connection..\n";
+    for (bool partial : {false, true}) {
+        SCOPED_TRACE(partial ? "silent mid-message" : "silent from the start");
+        Server server(20, 20, {"-idle", "1"});
+        Fd silent(server.connect());
+        ASSERT_GE(silent.fd, 0);
+        ASSERT_TRUE(server.tool.waitfor("Accepted connection..\n"));
+        const auto since = std::chrono::steady_clock::now();
+        if (partial) {
+            ASSERT_TRUE(writeall(silent.fd, message(time(nullptr), 20).substr(0, 12)));
+        }
+        Fd next(connectto("127.0.0.1", server.port));
+        ASSERT_GE(next.fd, 0);
+        ASSERT_TRUE(server.tool.waitfor(dropped, kLongWaitMs)) << server.tool.output();
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - since)
+                                .count();
+        EXPECT_GE(waited, 950);
+        EXPECT_LE(waited, 1000 + kShortWaitMs);
+        // The dropped client sees the connection end; the next one is served.
+        EXPECT_EQ(readsome(silent.fd, 1, kShortWaitMs), "");
+        std::string m = message(time(nullptr), 20);
+        EXPECT_EQ(exchange(next.fd, {m}, 15), m.substr(0, 15));
+        server.stop();
+    }
+
+    Server chatty(20, 20, {"-idle", "1"});
+    Fd conn(chatty.connect());
+    ASSERT_GE(conn.fd, 0);
+    for (int i = 0; i < 5; ++i) {
+        std::string m = message(time(nullptr), 20);
+        ASSERT_EQ(exchange(conn.fd, {m}, 15), m.substr(0, 15)) << chatty.tool.output();
+        sleepms(400);
+    }
+    EXPECT_EQ(chatty.tool.output().find("No data"), std::string::npos) << chatty.tool.output();
+    chatty.stop();
+
+    Server unlimited(20, 20);
+    Fd held(unlimited.connect());
+    ASSERT_GE(held.fd, 0);
+    ASSERT_TRUE(unlimited.tool.waitfor("Accepted connection..\n"));
+    Fd waiting(connectto("127.0.0.1", unlimited.port));
+    ASSERT_GE(waiting.fd, 0);
+    sleepms(2500);
+    unlimited.stop();
+    EXPECT_EQ(unlimited.tool.output(), "Waiting for connection..\nAccepted connection..\n"
+                                       "Waiting for connection..\n");
 }
 
 // At the highest rate the wait before each message is spent polling the
