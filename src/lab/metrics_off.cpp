@@ -14,6 +14,10 @@ MetricsWatch* metrics_watch_start(int, int, const std::string&) {
     return nullptr;
 }
 
+std::string metrics_watch_address(const MetricsWatch*) {
+    return std::string();
+}
+
 void metrics_watch_feed(MetricsWatch*, double, const std::vector<LabSock>&) {}
 
 void metrics_watch_stop(MetricsWatch*) {}

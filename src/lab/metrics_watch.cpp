@@ -31,9 +31,11 @@ MetricsWatch* metrics_watch_start(int port, int interval_ms, const std::string& 
         delete m;
         return nullptr;
     }
-    printf("pacelag-lab: metrics on http://%s/metrics\n", m->server.address().c_str());
-    fflush(stdout);
     return m;
+}
+
+std::string metrics_watch_address(const MetricsWatch* m) {
+    return m != nullptr ? m->server.address() : std::string();
 }
 
 void metrics_watch_feed(MetricsWatch* m, double t, const std::vector<LabSock>& socks) {

@@ -15,6 +15,9 @@ struct MetricsWatch;
 // bound, or this build has no metrics).
 MetricsWatch* metrics_watch_start(int port, int interval_ms, const std::string& address);
 // One sample of the loop, stamped with metrics_watch_now().
+// The address the server listens on, port included (a port 0 asked for is
+// the one the kernel chose).
+std::string metrics_watch_address(const MetricsWatch* m);
 void metrics_watch_feed(MetricsWatch* m, double t, const std::vector<LabSock>& socks);
 // Stops serving and frees everything; nullptr is fine.
 void metrics_watch_stop(MetricsWatch* m);

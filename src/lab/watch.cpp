@@ -89,6 +89,9 @@ int lab_watch(const WatchOptions& o) {
             close(fd);
             return 1;
         }
+        // Also with -quiet: a port 0 asked for is only known from this line.
+        say(o.json, "metrics on http://" + metrics_watch_address(metrics) + "/metrics");
+        fflush(stdout);
     }
     if (!o.json && !o.quiet)
         printf(kHeader, "time", "local -> remote", "state", "sendq", "unsent", "recvq", "sndbuf",
