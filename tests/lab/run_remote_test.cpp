@@ -4,6 +4,7 @@
 // taken out, the server's queue comes from the remote sampler, a killed lab
 // leaves nothing on the remote host, and every failure to reach it is one
 // clear line before anything starts.
+#include "messages.h"
 #include "rundir.h"
 #include "sshd_helpers.h"
 
@@ -144,6 +145,29 @@ TEST_F(RemoteRun, WrongClockIsMeasuredAndTakenOut) {
     // The report says how much of each age is clock difference.
     const std::string page = slurp(out + "/report.html");
     EXPECT_NE(page.find("clock difference"), std::string::npos);
+
+    // Each message's wait is measured on this host's clock after the
+    // correction: a client mark here paired with an age line read there. The
+    // raw clocks would put every wait 7 s too high.
+    EXPECT_EQ(json_value(summary, summary_key::measured_wait_available), "true");
+    std::vector<MessageWait> messages;
+    std::string err;
+    ASSERT_TRUE(read_run_messages(out, messages, err)) << err;
+    int read = 0;
+    for (const MessageWait& m : messages) {
+        if (!m.read()) continue;
+        ++read;
+        EXPECT_GE(m.wait_ms(), -50) << m.n;
+        // The printed age, whole seconds on two clocks, less the offset.
+        EXPECT_NEAR(m.wait_ms() / 1000, m.age_s - offset / 1000, 1.5) << m.n;
+    }
+    EXPECT_GT(read, 30);
+    printf("estimate against measured wait: median %s ms, p90 %s ms, signed median %s ms\n",
+           json_value(summary, summary_key::est_error_median_ms).c_str(),
+           json_value(summary, summary_key::est_error_p90_ms).c_str(),
+           json_value(summary, summary_key::est_error_signed_median_ms).c_str());
+    EXPECT_LT(atof(json_value(summary, summary_key::est_error_median_ms).c_str()), 500);
+    EXPECT_NE(page.find("Against the measured wait of"), std::string::npos);
 }
 
 TEST_F(RemoteRun, KilledLabLeavesNothingAndTheNextRunSucceeds) {
