@@ -9,6 +9,8 @@
 #include "metrics_http.h"
 #include "sampler.h"
 
+#include "loopback_conns.h"
+
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <cstring>
@@ -27,40 +29,8 @@ double cpu_seconds() {
     return s(self.ru_utime) + s(self.ru_stime);
 }
 
-struct Connections {
-    int listener = -1;
-    int port = 0;
-    std::vector<int> fds;
-    explicit Connections(int count) {
-        listener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a;
-        memset(&a, 0, sizeof a);
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(listener, 1024);
-        socklen_t len = sizeof a;
-        getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-        for (int i = 0; i < count; ++i) {
-            int c = socket(AF_INET, SOCK_STREAM, 0);
-            if (connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-                close(c);
-                break;
-            }
-            fds.push_back(c);
-            fds.push_back(accept(listener, nullptr, nullptr));
-            (void)send(c, "0123456789", 10, 0);
-        }
-    }
-    ~Connections() {
-        for (int fd : fds) close(fd);
-        close(listener);
-    }
-};
-
-Connections& connections() {
-    static Connections c(100);
+LoopbackConns& connections() {
+    static LoopbackConns c(100);
     return c;
 }
 

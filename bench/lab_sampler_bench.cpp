@@ -8,6 +8,8 @@
 // and, for ss, the child's CPU.
 #include "sampler.h"
 
+#include "loopback_conns.h"
+
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <cstring>
@@ -29,41 +31,6 @@ double cpu_seconds() {
     return s(self.ru_utime) + s(self.ru_stime) + s(kids.ru_utime) + s(kids.ru_stime);
 }
 
-// A listener and `count` loopback connections to it, each with some bytes
-// waiting in the receive queue.
-struct Connections {
-    int listener = -1;
-    int port = 0;
-    std::vector<int> fds;
-    explicit Connections(int count) {
-        listener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a;
-        memset(&a, 0, sizeof a);
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(listener, 1024);
-        socklen_t len = sizeof a;
-        getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-        for (int i = 0; i < count; ++i) {
-            int c = socket(AF_INET, SOCK_STREAM, 0);
-            if (connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-                close(c);
-                break;
-            }
-            int s = accept(listener, nullptr, nullptr);
-            (void)send(c, "0123456789", 10, 0);
-            fds.push_back(c);
-            fds.push_back(s);
-        }
-    }
-    ~Connections() {
-        for (int fd : fds) close(fd);
-        close(listener);
-    }
-};
-
 void report(benchmark::State& state, double cpu) {
     if (state.iterations() > 0)
         state.counters["core_pct_at_10ms"] = cpu / state.iterations() * 100 * 100;
@@ -71,8 +38,8 @@ void report(benchmark::State& state, double cpu) {
 
 // Connections on the watched port: 1; elsewhere on the host: range(0).
 void BM_DiagOneConnection(benchmark::State& state) {
-    Connections watched(1);
-    Connections others(static_cast<int>(state.range(0)));
+    LoopbackConns watched(1);
+    LoopbackConns others(static_cast<int>(state.range(0)));
     int fd = diag_open();
     if (fd < 0) {
         state.SkipWithError("socket diagnostics refused");
@@ -92,8 +59,8 @@ BENCHMARK(BM_DiagOneConnection)->Arg(0)->Arg(500);
 // What the lab does every 10 ms once it knows the connection: a lookup by
 // addresses and ports, with range(0) other connections on the host.
 void BM_DiagLookup(benchmark::State& state) {
-    Connections watched(1);
-    Connections others(static_cast<int>(state.range(0)));
+    LoopbackConns watched(1);
+    LoopbackConns others(static_cast<int>(state.range(0)));
     int fd = diag_open();
     std::vector<LabSock> socks;
     if (fd < 0 || diag_query(fd, watched.port, kLabStates, socks) != 0 || socks.empty()) {
@@ -129,14 +96,14 @@ BENCHMARK(BM_QdiscBacklog);
 
 // The baseline: what `ss -tmi` costs when started for every sample.
 void BM_SpawnSsBaseline(benchmark::State& state) {
-    Connections watched(1);
+    LoopbackConns watched(1);
     const std::string filter = "( sport = :" + std::to_string(watched.port) +
                                " or dport = :" + std::to_string(watched.port) + " )";
     double cpu = cpu_seconds();
     for (auto _ : state) {
         pid_t pid = fork();
         if (pid == 0) {
-            freopen("/dev/null", "w", stdout);
+            if (freopen("/dev/null", "w", stdout) == nullptr) _exit(127);
             execlp("ss", "ss", "-tmin", filter.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
